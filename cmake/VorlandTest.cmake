@@ -1,0 +1,19 @@
+# vorland_add_test(name SOURCES file... [LIBS target...])
+# One QtTest executable per test file, registered with CTest. Tests run
+# headless, and from the binary folder so that libGfxCore.so is found.
+function(vorland_add_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    set(environment "QT_QPA_PLATFORM=offscreen")
+    if(VORLAND_SANITIZE)
+        # The sanitizer runtime intercepts dlopen, so the library search runs
+        # as if from the runtime, which has no RUNPATH of ours.
+        list(APPEND environment "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/bin")
+    endif()
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "${environment}"
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
+        TIMEOUT 300)
+endfunction()

@@ -1,0 +1,58 @@
+// The exported C interface of GfxCore.
+
+#include "gfxcore.h"
+
+#include "refpdecoder.h"
+#include "refpencoder.h"
+
+using refp::Header;
+
+extern "C" {
+
+size_t GfxCore_HeaderLength(const void *src, size_t srcLen)
+{
+    Header header;
+    if (!src || !refp::parseHeader(static_cast<const uint8_t *>(src), srcLen, header))
+        return 0;
+    return header.length;
+}
+
+uint32_t GfxCore_UnpackedSize(const void *src, size_t srcLen)
+{
+    Header header;
+    if (!src || !refp::parseHeader(static_cast<const uint8_t *>(src), srcLen, header) ||
+        !refp::plausible(header, srcLen))
+        return 0;
+    return header.size;
+}
+
+int64_t GfxCore_Unpack(const void *src, size_t srcLen, void *dst, size_t dstCapacity)
+{
+    Header header;
+    const auto *bytes = static_cast<const uint8_t *>(src);
+    if (!src || !refp::parseHeader(bytes, srcLen, header) || !refp::plausible(header, srcLen) ||
+        dstCapacity < header.size || (!dst && header.size > 0))
+        return -1;
+    uint8_t scratch = 0;
+    uint8_t *out = dst ? static_cast<uint8_t *>(dst) : &scratch;
+    if (!refp::decode(bytes + header.length, srcLen - header.length, out, header.size))
+        return -1;
+    return int64_t(header.size);
+}
+
+size_t GfxCore_CompressBound(size_t srcLen)
+{
+    return refp::encodeBound(srcLen);
+}
+
+size_t GfxCore_Compress(const void *src, size_t srcLen, void *dst, size_t dstCapacity)
+{
+    if (uint64_t(srcLen) > 0xFFFFFFFFull || !dst || dstCapacity < refp::encodeBound(srcLen) ||
+        (!src && srcLen > 0))
+        return 0;
+    static const uint8_t empty = 0;
+    const auto *in = src ? static_cast<const uint8_t *>(src) : &empty;
+    return refp::encode(in, srcLen, static_cast<uint8_t *>(dst));
+}
+
+} // extern "C"

@@ -1,0 +1,54 @@
+/*
+ * GfxCore: the Refp compression library.
+ *
+ * A plain C interface so that any program can load it by name at run time.
+ * Every function takes the length of the buffers it is given and never reads
+ * or writes outside them, whatever the bytes hold.
+ */
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(GFXCORE_BUILDING)
+#define GFXCORE_API __declspec(dllexport)
+#else
+#define GFXCORE_API __declspec(dllimport)
+#endif
+#else
+#define GFXCORE_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Length of the Refp header at the start of `src` (5, 6, 8 or 10), or 0 when
+ * the bytes do not start a Refp stream or the header is cut short. */
+GFXCORE_API size_t GfxCore_HeaderLength(const void *src, size_t srcLen);
+
+/* Declared unpacked size of the stream at `src`. 0 when the bytes are not a
+ * Refp stream, when the header is cut short, and when the declared size is
+ * more than the stream could possibly produce (a damaged header), so that no
+ * caller allocates for it. An empty stream also answers 0. */
+GFXCORE_API uint32_t GfxCore_UnpackedSize(const void *src, size_t srcLen);
+
+/* Unpacks the stream at `src` into `dst`. Returns the number of bytes written,
+ * which is exactly the declared size, or -1 when the bytes are not a Refp
+ * stream, the stream is damaged, or `dstCapacity` is smaller than the declared
+ * size. On failure `dst` may hold part of the output, never more than the
+ * declared size. */
+GFXCORE_API int64_t GfxCore_Unpack(const void *src, size_t srcLen, void *dst, size_t dstCapacity);
+
+/* Largest stream that GfxCore_Compress can produce for `srcLen` bytes. */
+GFXCORE_API size_t GfxCore_CompressBound(size_t srcLen);
+
+/* Compresses `srcLen` bytes into `dst`. Returns the stream's length, or 0 when
+ * `srcLen` is 4 GiB or more (the format cannot declare it) or `dstCapacity` is
+ * below GfxCore_CompressBound(srcLen). */
+GFXCORE_API size_t GfxCore_Compress(const void *src, size_t srcLen, void *dst, size_t dstCapacity);
+
+#ifdef __cplusplus
+}
+#endif

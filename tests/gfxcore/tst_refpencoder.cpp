@@ -1,0 +1,160 @@
+// Refp encoding through GfxCore's C interface: every input must come back
+// unchanged, and the encoder must find what the format lets it carry.
+
+#include "gfxcore.h"
+#include "testdata.h"
+
+#include <QtTest>
+
+#include <vector>
+
+namespace {
+
+QByteArray compress(const QByteArray &input)
+{
+    std::vector<uint8_t> out(GfxCore_CompressBound(size_t(input.size())));
+    const size_t n =
+        GfxCore_Compress(input.constData(), size_t(input.size()), out.data(), out.size());
+    return QByteArray(reinterpret_cast<const char *>(out.data()), int(n));
+}
+
+// Unpacks into an exactly sized buffer; a null array on failure.
+QByteArray decompress(const QByteArray &stream)
+{
+    const std::vector<uint8_t> source(stream.begin(), stream.end());
+    const uint32_t size = GfxCore_UnpackedSize(source.data(), source.size());
+    std::vector<uint8_t> out(size);
+    if (GfxCore_Unpack(source.data(), source.size(), out.data(), out.size()) != int64_t(size))
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char *>(out.data()), int(size));
+}
+
+// `block` at the start and again `distance` bytes later, with random filler
+// between: only a match that reaches back `distance` bytes can shrink it.
+QByteArray repeatedAt(const QByteArray &block, int distance)
+{
+    return block + testdata::randomBytes(distance - block.size(), 99) + block;
+}
+
+} // namespace
+
+class TestRefpEncoder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTrip_data();
+    void roundTrip();
+    void headerFlags();
+    void shortestCommands();
+    void matchesReachTheWholeWindow_data();
+    void matchesReachTheWholeWindow();
+    void refusesTooSmallBuffer();
+};
+
+void TestRefpEncoder::roundTrip_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("one byte") << QByteArray("x");
+    QTest::newRow("three bytes") << QByteArray("xyz");
+    QTest::newRow("five equal bytes") << QByteArray(5, 'a');
+    QTest::newRow("incompressible 1 MiB") << testdata::randomBytes(1 << 20, 5);
+    QTest::newRow("run of 1 MiB") << QByteArray(1 << 20, '\0');
+    QTest::newRow("runs of 1 to 3000 bytes") << [] {
+        QByteArray runs;
+        for (int n = 1; n <= 3000; n += 7)
+            runs += QByteArray(n, char('a' + n % 26));
+        return runs;
+    }();
+    QTest::newRow("text") << testdata::text(3 << 20, 6);
+    QTest::newRow("short period patterns") << QByteArray("ab").repeated(5000) +
+                                                  QByteArray("abcdefg").repeated(3000) +
+                                                  testdata::randomBytes(17, 7).repeated(4000);
+    QTest::newRow("repeat 40 KiB back") << repeatedAt(testdata::randomBytes(8192, 8), 40 << 10);
+    QTest::newRow("repeat exactly 128 KiB back")
+        << repeatedAt(testdata::randomBytes(4096, 9), 131072);
+    QTest::newRow("repeat just past the window")
+        << repeatedAt(testdata::randomBytes(4096, 10), 131073);
+    QTest::newRow("long match ending at the input's end")
+        << testdata::randomBytes(300, 11) + QByteArray(2000, 'k');
+}
+
+void TestRefpEncoder::roundTrip()
+{
+    QFETCH(QByteArray, input);
+    const QByteArray stream = compress(input);
+    QVERIFY(!stream.isEmpty());
+    QVERIFY(size_t(stream.size()) <= GfxCore_CompressBound(size_t(input.size())));
+    const QByteArray back = decompress(stream);
+    QCOMPARE(back.size(), input.size());
+    QVERIFY(back == input);
+}
+
+void TestRefpEncoder::headerFlags()
+{
+    // Sizes below 16 MiB fit the 3-byte field; larger ones need the wide header.
+    const QByteArray small = compress(QByteArray((1 << 24) - 1, 'a'));
+    QCOMPARE(uchar(small.at(0)), uchar(0x10));
+    QCOMPARE(GfxCore_HeaderLength(small.constData(), size_t(small.size())), size_t(5));
+
+    const QByteArray input = testdata::text((1 << 24) + 5, 3);
+    const QByteArray large = compress(input);
+    QCOMPARE(uchar(large.at(0)), uchar(0x90));
+    QCOMPARE(GfxCore_HeaderLength(large.constData(), size_t(large.size())), size_t(6));
+    QVERIFY(decompress(large) == input);
+}
+
+void TestRefpEncoder::shortestCommands()
+{
+    // Three literals ride on a 2-byte command that copies nine bytes from
+    // three back, and the stop command ends the stream.
+    QCOMPARE(compress("abcabcabcabc"), QByteArray("\x10\xFB\x00\x00\x0C"
+                                                  "\x1B\x02"
+                                                  "abc"
+                                                  "\xFC",
+                                                  11));
+    // Four literals take a literal command of their own.
+    QCOMPARE(compress("abcdabcdabcd"), QByteArray("\x10\xFB\x00\x00\x0C"
+                                                  "\xE0"
+                                                  "abcd"
+                                                  "\x14\x03"
+                                                  "\xFC",
+                                                  13));
+    // A run longer than one command holds is split, the remainder long
+    // enough for a command of its own.
+    const QByteArray run = compress(QByteArray(1 + 1028 + 3, 'r'));
+    QCOMPARE(run.size(), 5 + 4 + 1 + 2 + 1);
+}
+
+void TestRefpEncoder::matchesReachTheWholeWindow_data()
+{
+    QTest::addColumn<int>("distance");
+    QTest::newRow("beyond 16 KiB") << (20 << 10);
+    QTest::newRow("near 128 KiB") << (127 << 10);
+    QTest::newRow("exactly 128 KiB") << 131072;
+}
+
+void TestRefpEncoder::matchesReachTheWholeWindow()
+{
+    // Random bytes do not compress: they cost themselves plus one command byte
+    // per 112. The stream can only be smaller than that by about the block if
+    // the repeat was found.
+    QFETCH(int, distance);
+    const int block = 16 << 10;
+    const QByteArray input = repeatedAt(testdata::randomBytes(block, 12), distance);
+    const QByteArray stream = compress(input);
+    const int literals = input.size() - block;
+    QVERIFY2(stream.size() < literals + literals / 112 + 256,
+             qPrintable(QStringLiteral("%1 bytes from %2").arg(stream.size()).arg(input.size())));
+}
+
+void TestRefpEncoder::refusesTooSmallBuffer()
+{
+    const QByteArray input = testdata::randomBytes(1000, 13);
+    std::vector<uint8_t> out(GfxCore_CompressBound(1000) - 1);
+    QCOMPARE(GfxCore_Compress(input.constData(), 1000, out.data(), out.size()), size_t(0));
+}
+
+QTEST_GUILESS_MAIN(TestRefpEncoder)
+#include "tst_refpencoder.moc"
