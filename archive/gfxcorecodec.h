@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+
+// Facade over GfxCore, the Refp compression library, which is loaded at run
+// time by its bare name so that the system's normal library search applies.
+//
+// While the library is not loaded, no call is made into it: unpackedSize()
+// answers 0 (every block counts as not compressed), isCompressed() false, and
+// unpack() and compress() fail.
+class GfxCoreCodec
+{
+public:
+    // Loads the library and resolves its functions. A missing library or a
+    // missing function is a failed load: the message
+    // "Initialisation error: GfxCore.dll" goes to the reporting hook and the
+    // result is false. Loading when already loaded does nothing.
+    static bool load();
+    // Releases the library. Harmless when it is not loaded.
+    static void unload();
+    static bool isLoaded();
+
+    // File name that load() asks the system for. Tests point it elsewhere.
+    static QString libraryName();
+    static void setLibraryName(const QString &name);
+
+    // The block's unpacked size; 0 when it is not a Refp stream, is cut short,
+    // or declares more than its bytes can hold.
+    static uint32_t unpackedSize(const void *block, size_t storedLength);
+    // True when the block starts with a Refp header (an empty stream included).
+    static bool isCompressed(const void *block, size_t storedLength);
+    // Fills `dest` with exactly unpackedSize() bytes. False for a damaged
+    // stream or a `capacity` below the unpacked size; `dest` then holds no
+    // more than the unpacked size of partial output.
+    static bool unpack(const void *block, size_t storedLength, void *dest, size_t capacity);
+
+    // Largest stream compress() can write for `length` bytes.
+    static size_t compressBound(size_t length);
+    // Writes a Refp stream of `length` bytes (under 4 GiB) into `dest`, which
+    // holds at least compressBound(length) bytes. Returns its length, 0 on failure.
+    static size_t compress(const void *source, size_t length, void *dest, size_t capacity);
+};
