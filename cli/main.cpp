@@ -1,0 +1,72 @@
+// vorland-cli: the command-line tool over Vorland's archive and image
+// libraries, for scripts. Data goes to stdout, messages to stderr; the exit
+// status is 0 on success, 1 on failure and 2 on a usage error.
+
+#include "cliutil.h"
+#include "gfxcorecodec.h"
+#include "report.h"
+#include "verbs.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+struct Verb
+{
+    const char *name;
+    const char *summary;
+    int (*run)(const QStringList &arguments);
+};
+
+const Verb verbs[] = {
+    {"compress", "compress IN OUT          compress a file into a Refp stream", cli::runCompress},
+    {"decompress", "decompress IN OUT        unpack a Refp stream", cli::runDecompress},
+};
+
+QString toolHelp()
+{
+    QString text = QStringLiteral("Usage: vorland-cli VERB [OPTIONS] ARGUMENTS...\n"
+                                  "Lists, unpacks and converts the contents of BIG archives.\n\n"
+                                  "Verbs:\n");
+    for (const Verb &verb : verbs)
+        text += QStringLiteral("  %1\n").arg(QLatin1String(verb.summary));
+    text += QStringLiteral("\n'vorland-cli VERB --help' describes a verb.\n"
+                           "Exit status: 0 success, 1 failure, 2 usage error.\n");
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vorland-cli"));
+    vorland::setReporter([](const QString &message) { cli::printError(message); });
+
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    if (arguments.isEmpty()) {
+        cli::printError(QStringLiteral("no verb given"));
+        std::fprintf(stderr, "%s", toolHelp().toLocal8Bit().constData());
+        return cli::UsageError;
+    }
+    const QString name = arguments.takeFirst();
+    if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
+        name == QLatin1String("help")) {
+        cli::printOut(toolHelp());
+        return cli::Success;
+    }
+    for (const Verb &verb : verbs) {
+        if (name == QLatin1String(verb.name)) {
+            GfxCoreCodec::load();
+            const int status = verb.run(arguments);
+            GfxCoreCodec::unload();
+            return status;
+        }
+    }
+    cli::printError(QStringLiteral("unknown verb '%1'").arg(name));
+    std::fprintf(stderr, "%s", toolHelp().toLocal8Bit().constData());
+    return cli::UsageError;
+}

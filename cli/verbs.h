@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QStringList>
+
+// One function per verb of vorland-cli. Each takes the arguments after the
+// verb's name and returns the process's exit status.
+namespace cli {
+
+int runCompress(const QStringList &arguments);
+int runDecompress(const QStringList &arguments);
+
+} // namespace cli
