@@ -1,0 +1,24 @@
+# Installs the Debian packages that building and testing Vorland needs,
+# when any of them is missing. Sourced by the other scripts.
+
+vorland_packages=(
+    cmake make g++ pkg-config
+    qtbase5-dev qtbase5-dev-tools
+    libpng-dev libsquish-dev zlib1g-dev liblz4-dev
+)
+
+vorland_install_packages() {
+    local missing=()
+    local package
+    for package in "${vorland_packages[@]}" "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$package")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

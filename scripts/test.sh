@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Vorland and runs every test.
+#   BUILD_DIR   build folder (default: build)
+#   extra arguments go to cmake, e.g. -DVORLAND_SANITIZE=ON
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+vorland_install_packages
+
+build="${BUILD_DIR:-build}"
+cmake -S . -B "$build" "$@"
+cmake --build "$build" -j"$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
