@@ -7,68 +7,82 @@
 
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace cli {
 namespace {
 
-bool requireCodec()
+// The verb's input and output paths, with the input open.
+struct Files
 {
-    if (GfxCoreCodec::isLoaded())
-        return true;
-    printError(QStringLiteral("the Refp codec (GfxCore) is not available"));
-    return false;
+    QString in, out;
+    InputFile input;
+};
+
+// Parses "VERB IN OUT" and opens IN. Answers an exit status when the verb is
+// done already: help shown, a usage error, no codec, or IN unreadable.
+std::optional<int> prepare(const QString &name, const QString &description, const QString &inText,
+                           const QString &outText, const QStringList &arguments, Files &files)
+{
+    VerbParser verb(name, description);
+    verb.addPositional(QStringLiteral("IN"), inText);
+    verb.addPositional(QStringLiteral("OUT"), outText);
+    if (auto done = verb.parse(arguments, 2, 2))
+        return done;
+    const QStringList paths = verb.parser.positionalArguments();
+    files.in = paths[0];
+    files.out = paths[1];
+    if (!GfxCoreCodec::isLoaded()) {
+        printError(QStringLiteral("the Refp codec (GfxCore) is not available"));
+        return Failure;
+    }
+    if (!files.input.open(files.in))
+        return Failure;
+    return std::nullopt;
 }
 
 } // namespace
 
 int runCompress(const QStringList &arguments)
 {
-    VerbParser verb(QStringLiteral("compress"),
-                    QStringLiteral("Compresses a file into a Refp stream."));
-    verb.addPositional(QStringLiteral("IN"), QStringLiteral("File to compress."));
-    verb.addPositional(QStringLiteral("OUT"), QStringLiteral("Refp stream to write."));
-    if (auto done = verb.parse(arguments, 2, 2))
+    Files files;
+    if (auto done = prepare(QStringLiteral("compress"),
+                            QStringLiteral("Compresses a file into a Refp stream."),
+                            QStringLiteral("File to compress."),
+                            QStringLiteral("Refp stream to write."), arguments, files))
         return *done;
-    const QStringList paths = verb.parser.positionalArguments();
-
-    InputFile input;
-    if (!requireCodec() || !input.open(paths[0]))
-        return Failure;
+    const InputFile &input = files.input;
     if (uint64_t(input.size()) > 0xFFFFFFFFull) {
         printError(
-            QStringLiteral("%1 is too large for a Refp stream (4 GiB or more)").arg(paths[0]));
+            QStringLiteral("%1 is too large for a Refp stream (4 GiB or more)").arg(files.in));
         return Failure;
     }
     const size_t capacity = GfxCoreCodec::compressBound(input.size());
     std::unique_ptr<char[]> stream(new (std::nothrow) char[capacity]);
     if (!stream) {
-        printError(QStringLiteral("not enough memory to compress %1").arg(paths[0]));
+        printError(QStringLiteral("not enough memory to compress %1").arg(files.in));
         return Failure;
     }
     const size_t length =
         GfxCoreCodec::compress(input.data(), input.size(), stream.get(), capacity);
     if (length == 0) {
-        printError(QStringLiteral("cannot compress %1").arg(paths[0]));
+        printError(QStringLiteral("cannot compress %1").arg(files.in));
         return Failure;
     }
-    return writeWholeFile(paths[1], stream.get(), length) ? Success : Failure;
+    return writeWholeFile(files.out, stream.get(), length) ? Success : Failure;
 }
 
 int runDecompress(const QStringList &arguments)
 {
-    VerbParser verb(QStringLiteral("decompress"),
-                    QStringLiteral("Unpacks a Refp stream into the file it holds."));
-    verb.addPositional(QStringLiteral("IN"), QStringLiteral("Refp stream to unpack."));
-    verb.addPositional(QStringLiteral("OUT"), QStringLiteral("File to write."));
-    if (auto done = verb.parse(arguments, 2, 2))
+    Files files;
+    if (auto done = prepare(QStringLiteral("decompress"),
+                            QStringLiteral("Unpacks a Refp stream into the file it holds."),
+                            QStringLiteral("Refp stream to unpack."),
+                            QStringLiteral("File to write."), arguments, files))
         return *done;
-    const QStringList paths = verb.parser.positionalArguments();
-
-    InputFile input;
-    if (!requireCodec() || !input.open(paths[0]))
-        return Failure;
+    const InputFile &input = files.input;
     if (!GfxCoreCodec::isCompressed(input.data(), input.size())) {
-        printError(QStringLiteral("%1 is not a Refp stream").arg(paths[0]));
+        printError(QStringLiteral("%1 is not a Refp stream").arg(files.in));
         return Failure;
     }
     // A header that declares more than the stream can hold answers 0 here and
@@ -76,14 +90,14 @@ int runDecompress(const QStringList &arguments)
     const uint32_t size = GfxCoreCodec::unpackedSize(input.data(), input.size());
     std::unique_ptr<char[]> output(new (std::nothrow) char[size]);
     if (!output) {
-        printError(QStringLiteral("not enough memory to unpack %1").arg(paths[0]));
+        printError(QStringLiteral("not enough memory to unpack %1").arg(files.in));
         return Failure;
     }
     if (!GfxCoreCodec::unpack(input.data(), input.size(), output.get(), size)) {
-        printError(QStringLiteral("%1 is a damaged Refp stream").arg(paths[0]));
+        printError(QStringLiteral("%1 is a damaged Refp stream").arg(files.in));
         return Failure;
     }
-    return writeWholeFile(paths[1], output.get(), size) ? Success : Failure;
+    return writeWholeFile(files.out, output.get(), size) ? Success : Failure;
 }
 
 } // namespace cli
