@@ -10,7 +10,8 @@ function(vorland_add_test name)
     if(VORLAND_SANITIZE)
         # The sanitizer runtime intercepts dlopen, so the library search runs
         # as if from the runtime, which has no RUNPATH of ours.
-        list(APPEND environment "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/bin")
+        list(APPEND environment "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/bin"
+            "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
     endif()
     set_tests_properties(${name} PROPERTIES
         ENVIRONMENT "${environment}"

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+class BigArchiveModel;
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QModelIndex;
+class QPushButton;
+class QScrollArea;
+class QSplitter;
+class QTableView;
+class Style_tweaks;
+
+// The main window: the browser pane (up button, path field, table of the
+// current folder, file count) beside the preview pane. Its members are the
+// state that opening, browsing and previewing share.
+//
+// The window owns its widgets through Qt's parent-child tree and, in its
+// destructor, the parentless model, actions and style.
+class Vorland : public QMainWindow
+{
+public:
+    explicit Vorland(QWidget *parent = nullptr);
+    ~Vorland() override;
+
+    void createMenus();
+
+    // Browsing (double-click enters a folder, the up button leaves it).
+    void enterFolder(const QModelIndex &index);
+    void goUp();
+    void updatePathText();
+
+    QString archivePath;
+    QSplitter *splitter = nullptr;
+    QTableView *tableView = nullptr;
+    BigArchiveModel *model = nullptr;
+    QMenu *fileMenu = nullptr;
+    QMenu *searchMenu = nullptr;
+    QMenu *editMenu = nullptr;
+    QMenu *helpMenu = nullptr;
+    QAction *newAction = nullptr;
+    QAction *openAction = nullptr;
+    QAction *saveAction = nullptr;
+    QAction *saveAsAction = nullptr;
+    QAction *exitAction = nullptr;
+    QLabel *fileCountLabel = nullptr;
+    QLabel *imageInfoLabel = nullptr;
+    QPushButton *upButton = nullptr;
+    QLineEdit *pathEdit = nullptr;
+    QScrollArea *previewArea = nullptr;
+    int fontId = -1;
+
+private:
+    Style_tweaks *styleTweaks = nullptr;
+};
