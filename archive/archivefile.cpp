@@ -42,28 +42,25 @@ QString ArchiveFile::extension() const
 QString ArchiveFile::typeName() const
 {
     switch (type) {
-    case FileType::Ini:
-        return QStringLiteral("INI Settings");
-    case FileType::Csv:
-        return QStringLiteral("CSV File");
-    case FileType::Bmp:
-        return QStringLiteral("Bitmap Image");
-    case FileType::Fsh:
-        return QStringLiteral("FSH Image");
-    case FileType::Tpi:
-        return QStringLiteral("TPI Image");
-    case FileType::Tga:
-        return QStringLiteral("TGA Image");
-    case FileType::Png:
-        return QStringLiteral("PNG Image");
-    case FileType::O:
-        return QStringLiteral("O File");
-    case FileType::Xml:
-        return QStringLiteral("XML File");
-    case FileType::Ttf:
-        return QStringLiteral("TrueType Font");
-    case FileType::Other:
-        break;
+    case FileType::Ini: return QStringLiteral("INI Settings");
+    case FileType::Csv: return QStringLiteral("CSV File");
+    case FileType::Bmp: return QStringLiteral("Bitmap Image");
+    case FileType::Fsh: return QStringLiteral("FSH Image");
+    case FileType::Tpi: return QStringLiteral("TPI Image");
+    case FileType::Tga: return QStringLiteral("TGA Image");
+    case FileType::Png: return QStringLiteral("PNG Image");
+    case FileType::O: return QStringLiteral("O File");
+    case FileType::Xml: return QStringLiteral("XML File");
+    case FileType::Ttf: return QStringLiteral("TrueType Font");
+    case FileType::Other: break;
     }
     return QStringLiteral("File");
+}
+
+QString ArchiveFile::typeText() const
+{
+    if (type != FileType::Other)
+        return typeName();
+    const QString ext = extension();
+    return ext.isEmpty() ? QStringLiteral("File") : QStringLiteral("%1 File").arg(ext);
 }

@@ -33,6 +33,9 @@ public:
     // Display name of the type: "TGA Image", "TrueType Font", ... and "File"
     // for FileType::Other or any value outside the enumeration.
     QString typeName() const;
+    // What the Type column shows: the display name of a known type, else
+    // "%1 File" with the extension, or "File" without one.
+    QString typeText() const;
 
     ArchiveFolder *folder; // not owned
     QString name;

@@ -37,14 +37,6 @@ int BigArchiveModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : 3;
 }
 
-QString BigArchiveModel::typeText(const ArchiveFile &file) const
-{
-    if (file.type != FileType::Other)
-        return file.typeName();
-    const QString extension = file.extension();
-    return extension.isEmpty() ? QStringLiteral("File") : QStringLiteral("%1 File").arg(extension);
-}
-
 QVariant BigArchiveModel::data(const QModelIndex &index, int role) const
 {
     const int row = index.row();
@@ -59,22 +51,16 @@ QVariant BigArchiveModel::data(const QModelIndex &index, int role) const
         if (isFolder) {
             const ArchiveFolder *folder = currentFolder->folders.at(row);
             switch (column) {
-            case 0:
-                return folder->name;
-            case 1:
-                return QStringLiteral("Folder");
-            case 2:
-                return QString();
+            case 0: return folder->name;
+            case 1: return QStringLiteral("Folder");
+            case 2: return QString();
             }
         } else {
             const ArchiveFile *file = currentFolder->files.at(row - folderRows);
             switch (column) {
-            case 0:
-                return file->name;
-            case 1:
-                return typeText(*file);
-            case 2:
-                return formatSize(quint32(file->size));
+            case 0: return file->name;
+            case 1: return file->typeText();
+            case 2: return formatSize(quint32(file->size));
             }
         }
         return QVariant();
@@ -86,8 +72,7 @@ QVariant BigArchiveModel::data(const QModelIndex &index, int role) const
         if (column == 2)
             return int(Qt::AlignRight);
         return QVariant();
-    default:
-        return QVariant();
+    default: return QVariant();
     }
 }
 
@@ -96,14 +81,10 @@ QVariant BigArchiveModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return QVariant();
     switch (section) {
-    case 0:
-        return QStringLiteral("Name");
-    case 1:
-        return QStringLiteral("Type");
-    case 2:
-        return QStringLiteral("Size");
-    default:
-        return QVariant();
+    case 0: return QStringLiteral("Name");
+    case 1: return QStringLiteral("Type");
+    case 2: return QStringLiteral("Size");
+    default: return QVariant();
     }
 }
 

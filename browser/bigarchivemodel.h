@@ -34,7 +34,4 @@ public:
     ArchiveFolder *currentFolder; // never null; rootFolder or below it
     QIcon *fileIcon;
     QIcon *folderIcon;
-
-private:
-    QString typeText(const ArchiveFile &file) const;
 };

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+// Building BIG archives in memory for tests, valid and otherwise.
+
+struct TestEntry
+{
+    QByteArray path;
+    QByteArray data;
+    bool compress = false; // store the data as a Refp stream
+};
+
+// A well-formed archive: header, directory, then each entry's data in order.
+QByteArray makeBig(const QVector<TestEntry> &entries);
+
+// A header with the given fields, in the byte orders of the format.
+QByteArray bigHeader(quint32 entryCount, quint32 archiveSize = 0, quint32 headerLength = 0,
+                     const QByteArray &signature = "BIGF");
+// One directory record; `terminated` false leaves off the path's 0 byte.
+QByteArray bigRecord(qint32 offset, qint32 size, const QByteArray &path, bool terminated = true);
+
+// `data` as a Refp stream, through GfxCore's own encoder.
+QByteArray refpCompress(const QByteArray &data);
+
+// Writes `bytes` to `path`; false when it cannot.
+bool writeFile(const QString &path, const QByteArray &bytes);
