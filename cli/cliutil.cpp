@@ -51,6 +51,11 @@ std::optional<int> VerbParser::parse(const QStringList &arguments, int minPositi
         else
             return std::nullopt;
     }
+    return usageError(problem);
+}
+
+int VerbParser::usageError(const QString &problem)
+{
     printError(verb + QStringLiteral(": ") + problem);
     std::fprintf(stderr, "%s", parser.helpText().toLocal8Bit().constData());
     return UsageError;

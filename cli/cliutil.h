@@ -34,6 +34,8 @@ public:
 
     void addPositional(const QString &name, const QString &description, const QString &syntax = {});
     std::optional<int> parse(const QStringList &arguments, int minPositional, int maxPositional);
+    // Prints "VERB: problem" and the usage text on stderr; returns 2.
+    int usageError(const QString &problem);
 
 private:
     QString verb;

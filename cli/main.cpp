@@ -21,8 +21,17 @@ struct Verb
 };
 
 const Verb verbs[] = {
-    {"compress", "compress IN OUT          compress a file into a Refp stream", cli::runCompress},
-    {"decompress", "decompress IN OUT        unpack a Refp stream", cli::runDecompress},
+    {"info", "info [--json] ARCHIVE              header fields and what the reader found",
+     cli::runInfo},
+    {"list", "list [--json] ARCHIVE              the directory: size, offset, type, path",
+     cli::runList},
+    {"cat", "cat [--raw] ARCHIVE ENTRY          an entry's bytes on stdout", cli::runCat},
+    {"extract", "extract ARCHIVE -o DIR [ENTRY...]  entries into files under DIR", cli::runExtract},
+    {"pack", "pack DIR -o ARCHIVE [--compress]   a folder's files into a new archive",
+     cli::runPack},
+    {"compress", "compress IN OUT                    a file into a Refp stream", cli::runCompress},
+    {"decompress", "decompress IN OUT                  a Refp stream back into its file",
+     cli::runDecompress},
 };
 
 QString toolHelp()

@@ -8,5 +8,10 @@ namespace cli {
 
 int runCompress(const QStringList &arguments);
 int runDecompress(const QStringList &arguments);
+int runInfo(const QStringList &arguments);
+int runList(const QStringList &arguments);
+int runCat(const QStringList &arguments);
+int runExtract(const QStringList &arguments);
+int runPack(const QStringList &arguments);
 
 } // namespace cli

@@ -1,0 +1,69 @@
+#include "archiveaccess.h"
+
+#include "cliutil.h"
+
+#include <QFile>
+
+namespace cli {
+
+bool openArchive(const QString &path, BigArchive &archive)
+{
+    switch (archive.open(path)) {
+    case BigArchive::Status::Ok: return true;
+    case BigArchive::Status::CannotOpen: {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        printError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    case BigArchive::Status::NotBig:
+        printError(QStringLiteral("%1: Not a proper BIG file. 'BIGF' signature missed.").arg(path));
+        return false;
+    case BigArchive::Status::DamagedCompression:
+        printError(QStringLiteral("%1: the archive is Refp-compressed, but its data is damaged")
+                       .arg(path));
+        return false;
+    }
+    return false;
+}
+
+namespace {
+
+QByteArray normalised(QByteArray path)
+{
+    return path.replace('/', '\\');
+}
+
+} // namespace
+
+const BigEntry *findEntry(const BigArchive &archive, const QString &name)
+{
+    for (QChar c : name) {
+        if (c.unicode() > 0xFF)
+            return nullptr;
+    }
+    const QByteArray wanted = normalised(name.toLatin1());
+    for (const BigEntry &entry : archive.entries) {
+        if (entry.path == wanted || normalised(entry.path) == wanted)
+            return &entry;
+    }
+    return nullptr;
+}
+
+bool entryBytes(const BigArchive &archive, const BigEntry &entry, bool raw, QByteArray &out,
+                QString &problem)
+{
+    if (!archive.readEntry(entry, out)) {
+        problem = QStringLiteral("its data cannot be read (size %1 at offset %2)")
+                      .arg(quint32(entry.size))
+                      .arg(quint32(entry.offset));
+        return false;
+    }
+    if (!raw && unpackIfCompressed(out) == UnpackResult::Damaged) {
+        problem = QStringLiteral("its Refp-compressed data is damaged");
+        return false;
+    }
+    return true;
+}
+
+} // namespace cli

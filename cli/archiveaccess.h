@@ -1,0 +1,22 @@
+#pragma once
+
+#include "bigarchive.h"
+
+#include <QString>
+
+// Opening archives and reading entries for the verbs, each reporting its own
+// failure on stderr.
+namespace cli {
+
+bool openArchive(const QString &path, BigArchive &archive);
+
+// The first entry, in directory order, whose stored path is `name`; "/" in
+// either counts as "\". Null when there is none.
+const BigEntry *findEntry(const BigArchive &archive, const QString &name);
+
+// The entry's bytes, unpacked when they are Refp-compressed unless `raw`.
+// On failure `problem` says why.
+bool entryBytes(const BigArchive &archive, const BigEntry &entry, bool raw, QByteArray &out,
+                QString &problem);
+
+} // namespace cli

@@ -1,0 +1,91 @@
+// extract: entries of an archive into files below a folder.
+
+#include "verbs.h"
+
+#include "archiveaccess.h"
+#include "cliutil.h"
+#include "safeoutput.h"
+#include "safepath.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace cli {
+
+int runExtract(const QStringList &arguments)
+{
+    VerbParser verb(
+        QStringLiteral("extract"),
+        QStringLiteral("Writes all entries, or the named ones, unpacked, into folders under DIR.\n"
+                       "Entries whose path is absolute, has a drive letter, an empty, \".\" or\n"
+                       "\"..\" component or a control character are skipped with a warning.\n"
+                       "Nothing is written outside DIR and symbolic links in it are not\n"
+                       "followed. Exit status 1 when any entry was not written."));
+    const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output")},
+                                       QStringLiteral("Folder to extract into."),
+                                       QStringLiteral("DIR"));
+    const QCommandLineOption overwriteOption(QStringLiteral("overwrite"),
+                                             QStringLiteral("Replace existing files."));
+    const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
+                                         QStringLiteral("No progress and no warnings."));
+    verb.parser.addOptions({outOption, overwriteOption, quietOption});
+    verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive."));
+    verb.addPositional(QStringLiteral("ENTRY"),
+                       QStringLiteral("Entries to extract (default: all)."),
+                       QStringLiteral("[ENTRY...]"));
+    if (auto done = verb.parse(arguments, 1, -1))
+        return *done;
+    if (!verb.parser.isSet(outOption))
+        return verb.usageError(QStringLiteral("-o DIR is required"));
+    QStringList names = verb.parser.positionalArguments();
+    const QString archivePath = names.takeFirst();
+    const bool overwrite = verb.parser.isSet(overwriteOption);
+    const bool quiet = verb.parser.isSet(quietOption);
+
+    BigArchive archive;
+    if (!openArchive(archivePath, archive))
+        return Failure;
+    int status = Success;
+    auto warn = [&](const QString &message) {
+        status = Failure;
+        if (!quiet)
+            printError(message);
+    };
+
+    std::vector<const BigEntry *> chosen;
+    if (names.isEmpty()) {
+        for (const BigEntry &entry : archive.entries)
+            chosen.push_back(&entry);
+    }
+    for (const QString &name : names) {
+        if (const BigEntry *entry = findEntry(archive, name))
+            chosen.push_back(entry);
+        else
+            warn(QStringLiteral("%1: no entry %2").arg(archivePath, name));
+    }
+
+    SafeOutput output;
+    QString problem;
+    if (!output.open(verb.parser.value(outOption), problem)) {
+        printError(problem);
+        return Failure;
+    }
+    const bool progress = !quiet && ::isatty(STDERR_FILENO);
+    size_t done = 0;
+    for (const BigEntry *entry : chosen) {
+        if (progress)
+            std::fprintf(stderr, "\r%zu/%zu", ++done, chosen.size());
+        const std::optional<QStringList> parts = safeEntryPath(entry->path);
+        QByteArray bytes;
+        if (!parts)
+            warn(QStringLiteral("skipped %1: unsafe path").arg(entry->pathText()));
+        else if (!entryBytes(archive, *entry, false, bytes, problem) ||
+                 !output.write(*parts, bytes, overwrite, problem))
+            warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), problem));
+    }
+    if (progress)
+        std::fprintf(stderr, "\n");
+    return status;
+}
+
+} // namespace cli

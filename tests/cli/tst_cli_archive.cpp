@@ -1,0 +1,338 @@
+// vorland-cli info, list, cat, extract and pack on archives built by the
+// tests, hostile ones included.
+
+#include "bigbuilder.h"
+#include "clirunner.h"
+#include "testdata.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+class TestCliArchive : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void info();
+    void list();
+    void listJson();
+    void cat_data();
+    void cat();
+    void badArchives_data();
+    void badArchives();
+    void extractAll();
+    void extractNamed();
+    void extractHostilePaths_data();
+    void extractHostilePaths();
+    void extractDoesNotFollowLinks();
+    void extractKeepsExistingFiles();
+    void packExtractRoundTrip();
+    void packRefusesWideNames();
+
+private:
+    QString path(const QString &name) const { return dir->filePath(name); }
+    QString archive(const QString &name, const QByteArray &bytes);
+    QByteArray read(const QString &name) const;
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+namespace {
+
+const QByteArray text = testdata::text(20000);
+
+QVector<TestEntry> sample()
+{
+    return {{"data\\art\\logo.tga", "TGA bytes"},
+            {"data\\notes.txt", text, true},
+            {"readme", "plain"},
+            {"music.mp3", ""}};
+}
+
+} // namespace
+
+void TestCliArchive::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+QString TestCliArchive::archive(const QString &name, const QByteArray &bytes)
+{
+    const QString p = path(name);
+    if (!writeFile(p, bytes))
+        qFatal("cannot write %s", qPrintable(p));
+    return p;
+}
+
+QByteArray TestCliArchive::read(const QString &name) const
+{
+    QFile file(path(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void TestCliArchive::info()
+{
+    const QByteArray plain = makeBig(sample());
+    const QString packed = archive("packed.big", refpCompress(plain));
+    const CliRun run = runCli({"info", "--json", packed});
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject o = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(o.value("entryCount").toInt(), 4);
+    QCOMPARE(o.value("compressed").toBool(), true);
+    QCOMPARE(o.value("archiveSize").toInt(), plain.size());
+    QCOMPARE(o.value("headerLength").toInt(), 16 + 4 * 9 + 17 + 14 + 6 + 9);
+    QCOMPARE(o.value("fileSize").toInt(), int(QFileInfo(packed).size()));
+    QCOMPARE(o.value("imageSize").toInt(), plain.size());
+
+    const CliRun textRun = runCli({"info", archive("plain.big", plain)});
+    QCOMPARE(textRun.exitCode, 0);
+    QVERIFY(textRun.out.contains("entryCount: 4\n"));
+    QVERIFY(textRun.out.contains("compressed: no\n"));
+}
+
+void TestCliArchive::list()
+{
+    const QString a = archive("a.big", makeBig(sample()));
+    const CliRun run = runCli({"list", a});
+    QCOMPARE(run.exitCode, 0);
+    const QList<QByteArray> lines = run.out.split('\n');
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines[0].split('\t').mid(2), (QList<QByteArray>{"TGA Image", "data\\art\\logo.tga"}));
+    QCOMPARE(lines[2].split('\t').at(0), QByteArray("5"));
+    QCOMPARE(lines[2].split('\t').mid(2), (QList<QByteArray>{"File", "readme"}));
+    QCOMPARE(lines[3].split('\t').mid(2), (QList<QByteArray>{"MP3 File", "music.mp3"}));
+}
+
+void TestCliArchive::listJson()
+{
+    // A negative size and an offset above 2 GiB are unsigned; 8-bit path
+    // bytes come out as U+0080-U+00FF.
+    const QByteArray bytes = bigHeader(2) + bigRecord(qint32(0x90000000u), -1, "caf\xE9.ini") +
+                             bigRecord(16, 0, "x\\y.TTF");
+    const CliRun run = runCli({"list", "--json", archive("j.big", bytes)});
+    QCOMPARE(run.exitCode, 0);
+    const QJsonObject o = QJsonDocument::fromJson(run.out).object();
+    QCOMPARE(o.value("entryCount").toInt(), 2);
+    const QJsonArray entries = o.value("entries").toArray();
+    QCOMPARE(entries.size(), 2);
+    const QJsonObject first = entries[0].toObject();
+    QCOMPARE(first.value("path").toString(), QString::fromUtf8("café.ini"));
+    QCOMPARE(first.value("offset").toDouble(), double(0x90000000u));
+    QCOMPARE(first.value("size").toDouble(), 4294967295.0);
+    QCOMPARE(first.value("type").toString(), QString("INI Settings"));
+    QCOMPARE(entries[1].toObject().value("path").toString(), QString("x\\y.TTF"));
+    QCOMPARE(entries[1].toObject().value("type").toString(), QString("TrueType Font"));
+}
+
+void TestCliArchive::cat_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::newRow("backslashes") << QStringList{"data\\art\\logo.tga"} << 0
+                                 << QByteArray("TGA bytes");
+    QTest::newRow("slashes") << QStringList{"data/art/logo.tga"} << 0 << QByteArray("TGA bytes");
+    QTest::newRow("unpacked") << QStringList{"data/notes.txt"} << 0 << text;
+    QTest::newRow("raw") << QStringList{"--raw", "data/notes.txt"} << 0 << refpCompress(text);
+    QTest::newRow("empty entry") << QStringList{"music.mp3"} << 0 << QByteArray();
+    QTest::newRow("missing") << QStringList{"nothing"} << 1 << QByteArray();
+    QTest::newRow("wrong case") << QStringList{"README"} << 1 << QByteArray();
+}
+
+void TestCliArchive::cat()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    const QString a = archive("a.big", makeBig(sample()));
+    arguments.insert(arguments.size() - 1, a);
+    const CliRun run = runCli(QStringList{"cat"} + arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY(run.out == out);
+    QCOMPARE(run.err.isEmpty(), exitCode == 0);
+}
+
+void TestCliArchive::badArchives_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("empty file") << QByteArray() << QByteArray("'BIGF' signature missed");
+    QTest::newRow("3 bytes") << QByteArray("BIG") << QByteArray("'BIGF' signature missed");
+    QTest::newRow("wrong signature")
+        << bigHeader(1, 0, 0, "XXXX") << QByteArray("signature missed");
+    QTest::newRow("damaged whole file")
+        << refpCompress(makeBig(sample())).chopped(4) << QByteArray("damaged");
+}
+
+void TestCliArchive::badArchives()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, message);
+    const QString a = archive("bad.big", bytes);
+    for (const QStringList &args :
+         {QStringList{"info", a}, QStringList{"list", a}, QStringList{"cat", a, "x"},
+          QStringList{"extract", a, "-o", path("out")}}) {
+        const CliRun run = runCli(args);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(message), run.err.constData());
+        QCOMPARE(run.err.count('\n'), 1);
+    }
+}
+
+void TestCliArchive::extractAll()
+{
+    // Cut directory, an entry past the end and a huge one: what can be
+    // written is, the rest is reported.
+    QByteArray bytes = makeBig(sample());
+    const CliRun run = runCli({"extract", archive("a.big", bytes), "-o", path("out")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.err.isEmpty());
+    QCOMPARE(read("out/data/art/logo.tga"), QByteArray("TGA bytes"));
+    QVERIFY(read("out/data/notes.txt") == text);
+    QCOMPARE(read("out/readme"), QByteArray("plain"));
+    QCOMPARE(read("out/music.mp3"), QByteArray());
+
+    const QByteArray odd = bigHeader(3) + bigRecord(60, 4, "fine") +
+                           bigRecord(200, 10, "past-end") + bigRecord(0, 1 << 30, "huge") + "abcd";
+    const CliRun oddRun = runCli({"extract", archive("odd.big", odd), "-o", path("odd")});
+    QCOMPARE(oddRun.exitCode, 1);
+    QVERIFY(oddRun.err.contains("skipped huge"));
+    QCOMPARE(read("odd/past-end"), QByteArray(10, '\0'));
+    QCOMPARE(read("odd/huge"), QByteArray("<missing>"));
+}
+
+void TestCliArchive::extractNamed()
+{
+    const QString a = archive("a.big", makeBig(sample()));
+    const CliRun run =
+        runCli({"extract", a, "-o", path("out"), "readme", "data/notes.txt", "nope"});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains("no entry nope"));
+    QCOMPARE(read("out/readme"), QByteArray("plain"));
+    QVERIFY(read("out/data/notes.txt") == text);
+    QVERIFY(!QFile::exists(path("out/data/art")));
+
+    const CliRun usage = runCli({"extract", a});
+    QCOMPARE(usage.exitCode, 2);
+}
+
+void TestCliArchive::extractHostilePaths_data()
+{
+    QTest::addColumn<QByteArray>("hostile");
+    for (const char *p : {"..\\..\\x", "a\\..\\..\\x", "\\x", "/x", "C:\\x", "a\\\\b", "..", ".\\x",
+                          "a/../../x", "bell\x07"})
+        QTest::newRow(p) << QByteArray(p);
+}
+
+void TestCliArchive::extractHostilePaths()
+{
+    QFETCH(QByteArray, hostile);
+    const QString a =
+        archive("h.big", makeBig({{"safe\\one", "1"}, {hostile, "evil"}, {"two", "2"}}));
+    QVERIFY(QDir().mkpath(path("deep/inside")));
+    const CliRun run = runCli({"extract", a, "-o", path("deep/inside")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains("unsafe path"));
+    // Everything else was written, and nothing anywhere else.
+    QCOMPARE(read("deep/inside/safe/one"), QByteArray("1"));
+    QCOMPARE(read("deep/inside/two"), QByteArray("2"));
+    QDirIterator it(dir->path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QStringList files;
+    while (it.hasNext())
+        files << QDir(dir->path()).relativeFilePath(it.next());
+    files.sort();
+    QCOMPARE(files, (QStringList{"deep/inside/safe/one", "deep/inside/two", "h.big"}));
+}
+
+void TestCliArchive::extractDoesNotFollowLinks()
+{
+    QVERIFY(QDir().mkpath(path("out")));
+    QVERIFY(QDir().mkpath(path("elsewhere")));
+    QVERIFY(QFile::link(path("elsewhere"), path("out/link")));
+    QVERIFY(writeFile(path("elsewhere/target"), "original"));
+    QVERIFY(QFile::link(path("elsewhere/target"), path("out/file")));
+
+    const QString a = archive("l.big", makeBig({{"link\\x", "through"}, {"file", "replaced"}}));
+    CliRun run = runCli({"extract", a, "-o", path("out"), "--overwrite"});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains("skipped link\\x"));
+    QVERIFY(!QFile::exists(path("elsewhere/x")));
+    // The link at "file" is replaced by a file; its target is untouched.
+    QCOMPARE(read("elsewhere/target"), QByteArray("original"));
+    QVERIFY(!QFileInfo(path("out/file")).isSymLink());
+    QCOMPARE(read("out/file"), QByteArray("replaced"));
+}
+
+void TestCliArchive::extractKeepsExistingFiles()
+{
+    const QString a = archive("a.big", makeBig({{"f", "new"}, {"g", "fresh"}}));
+    QVERIFY(QDir().mkpath(path("out")));
+    QVERIFY(writeFile(path("out/f"), "old"));
+    CliRun run = runCli({"extract", a, "-o", path("out")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains("already exists"));
+    QCOMPARE(read("out/f"), QByteArray("old"));
+    QCOMPARE(read("out/g"), QByteArray("fresh"));
+    run = runCli({"extract", a, "-o", path("out"), "--overwrite", "--quiet"});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.err.isEmpty());
+    QCOMPARE(read("out/f"), QByteArray("new"));
+    // No temporary files are left behind.
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden), (QStringList{"f", "g"}));
+}
+
+void TestCliArchive::packExtractRoundTrip()
+{
+    const QMap<QString, QByteArray> files{{"b/z.ini", "[s]\nk=v\n"},
+                                          {"a.txt", text},
+                                          {"b/c/d.bin", testdata::randomBytes(5000)},
+                                          {".hidden", "h"},
+                                          {"empty", ""}};
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        QVERIFY(QDir().mkpath(QFileInfo(path("src/" + it.key())).path()));
+        QVERIFY(writeFile(path("src/" + it.key()), it.value()));
+    }
+    QVERIFY(QFile::link(path("src/a.txt"), path("src/link.txt")));
+
+    for (const QString &mode : {QString(), QString("--compress")}) {
+        QStringList args{"pack", path("src"), "-o", path("p.big")};
+        if (!mode.isEmpty())
+            args << mode;
+        QCOMPARE(runCli(args).exitCode, 0);
+
+        const CliRun listed = runCli({"list", "--json", path("p.big")});
+        QStringList stored;
+        for (const QJsonValue v :
+             QJsonDocument::fromJson(listed.out).object().value("entries").toArray())
+            stored << v.toObject().value("path").toString();
+        QCOMPARE(stored, (QStringList{".hidden", "a.txt", "b\\c\\d.bin", "b\\z.ini", "empty"}));
+
+        const QByteArray packed = read("p.big");
+        QCOMPARE(packed.left(4), QByteArray("BIGF"));
+        const quint32 size = quint32(uchar(packed[4])) | quint32(uchar(packed[5])) << 8 |
+                             quint32(uchar(packed[6])) << 16 | quint32(uchar(packed[7])) << 24;
+        QCOMPARE(size, quint32(packed.size()));
+        const QString out = "out" + mode;
+        QCOMPARE(runCli({"extract", path("p.big"), "-o", path(out)}).exitCode, 0);
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            QVERIFY2(read(out + "/" + it.key()) == it.value(), qPrintable(it.key()));
+        if (!mode.isEmpty())
+            QVERIFY(packed.size() < text.size());
+    }
+}
+
+void TestCliArchive::packRefusesWideNames()
+{
+    QVERIFY(QDir().mkpath(path("src")));
+    QVERIFY(writeFile(path("src/") + QString::fromUtf8("名前.txt"), "x"));
+    const CliRun run = runCli({"pack", path("src"), "-o", path("w.big")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains("beyond 8 bits"));
+    QVERIFY(!QFile::exists(path("w.big")));
+}
+
+QTEST_GUILESS_MAIN(TestCliArchive)
+#include "tst_cli_archive.moc"
