@@ -1,5 +1,6 @@
 #include "vorland.h"
 
+#include "bigarchive.h"
 #include "bigarchivemodel.h"
 #include "gfxcorecodec.h"
 #include "styletweaks.h"
@@ -130,6 +131,7 @@ void Vorland::createMenus()
     fileMenu->addAction(saveAsAction);
     fileMenu->addAction(exitAction);
     connect(newAction, &QAction::triggered, this, &doNothing);
+    connect(openAction, &QAction::triggered, this, &Vorland::openArchive);
     connect(saveAction, &QAction::triggered, this, &doNothing);
     connect(saveAsAction, &QAction::triggered, this, &doNothing);
     connect(exitAction, &QAction::triggered, this, &QWidget::close);

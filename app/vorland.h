@@ -3,6 +3,9 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
+class BigArchive;
 class BigArchiveModel;
 class QAction;
 class QLabel;
@@ -29,6 +32,12 @@ public:
 
     void createMenus();
 
+    // Opening an archive: openArchive() asks for a file and hands it to
+    // openArchiveFile(), which does the work (and is what tests call).
+    void openArchive();
+    void openArchiveFile(const QString &fileName);
+    void resetArchive();
+
     // Browsing (double-click enters a folder, the up button leaves it).
     void enterFolder(const QModelIndex &index);
     void goUp();
@@ -53,6 +62,10 @@ public:
     QLineEdit *pathEdit = nullptr;
     QScrollArea *previewArea = nullptr;
     int fontId = -1;
+
+    // The open archive's reader. It keeps the unpacked image of a whole-file
+    // compressed archive, whose entries can only be read from it.
+    std::unique_ptr<BigArchive> archive;
 
 private:
     Style_tweaks *styleTweaks = nullptr;

@@ -1,0 +1,57 @@
+// Opening a BIG archive and showing its root folder.
+
+#include "vorland.h"
+
+#include "bigarchive.h"
+#include "bigarchivemodel.h"
+#include "report.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+
+void Vorland::openArchive()
+{
+    const QString fileName = QFileDialog::getOpenFileName(this, tr("Open .BIG archive"), QString(),
+                                                          tr("BIG archive (*.big);;All Files (*)"));
+    if (fileName.isEmpty())
+        return;
+    openArchiveFile(fileName);
+}
+
+void Vorland::openArchiveFile(const QString &fileName)
+{
+    // Every failure up to the signature test leaves the open archive as it is.
+    auto opened = std::make_unique<BigArchive>();
+    switch (opened->open(fileName)) {
+    case BigArchive::Status::Ok: break;
+    case BigArchive::Status::CannotOpen: return;
+    case BigArchive::Status::NotBig:
+        vorland::report(QStringLiteral("Not a proper BIG file. 'BIGF' signature missed."));
+        return;
+    case BigArchive::Status::DamagedCompression:
+        vorland::report(QStringLiteral("The archive is compressed, but its data is damaged and "
+                                       "cannot be unpacked."));
+        return;
+    }
+
+    resetArchive();
+    fileCountLabel->setText(QStringLiteral("Number of files: %1").arg(opened->entryCount));
+    buildFolderTree(model->rootFolder, opened->entries);
+    // The tree holds what the window needs of the directory from here on.
+    std::vector<BigEntry>().swap(opened->entries);
+    model->refresh();
+    pathEdit->setText(QStringLiteral(":\\"));
+    setWindowTitle(QStringLiteral("Vorland - ") + QFileInfo(fileName).fileName());
+    archivePath = fileName;
+    archive = std::move(opened);
+}
+
+void Vorland::resetArchive()
+{
+    model->rootFolder.clear();
+    model->currentFolder = &model->rootFolder;
+    model->refresh();
+    setWindowTitle(QStringLiteral("Vorland"));
+}
