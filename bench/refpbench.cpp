@@ -104,15 +104,9 @@ Bytes makeCorpus()
     // Interleave the kinds in 4 MiB pieces, as files in an archive would be.
     for (int i = 0; i < 16; ++i) {
         switch (i % 3) {
-        case 0:
-            appendText(corpus, 4u << 20, random);
-            break;
-        case 1:
-            appendBinary(corpus, 4u << 20, random);
-            break;
-        default:
-            appendImage(corpus, 4u << 20, random);
-            break;
+        case 0: appendText(corpus, 4u << 20, random); break;
+        case 1: appendBinary(corpus, 4u << 20, random); break;
+        default: appendImage(corpus, 4u << 20, random); break;
         }
     }
     return corpus;

@@ -1,0 +1,110 @@
+// Opening a large archive through the main window's own code: a sparse 1 GiB
+// file with 200,000 entries in 2,000 folders. Prints the open time, the bytes
+// read, the peak memory, and the time `vorland-cli list` takes on it.
+
+#include "benchutil.h"
+#include "bigarchive.h"
+#include "bigarchivemodel.h"
+#include "bigwriter.h"
+#include "reportrecorder.h"
+#include "vorland.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kEntries = 200000;
+constexpr int kFolders = 2000;
+constexpr qint64 kArchiveSize = qint64(1) << 30;
+
+// A value from /proc/self/status or /proc/self/io, in the file's own unit.
+qint64 procValue(const char *file, const char *key)
+{
+    QFile f(QString::fromLatin1(file));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith(key))
+            return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+bool writeArchive(const QString &path, quint64 &directoryBytes)
+{
+    std::vector<BigEntry> entries(kEntries);
+    for (int i = 0; i < kEntries; ++i) {
+        entries[size_t(i)].path = QByteArray("folder") +
+                                  QByteArray::number(i / (kEntries / kFolders)) + "\\file" +
+                                  QByteArray::number(i) + ".dat";
+    }
+    directoryBytes = bigDirectoryEnd(entries);
+    const qint64 step = (kArchiveSize - qint64(directoryBytes)) / kEntries;
+    for (int i = 0; i < kEntries; ++i) {
+        entries[size_t(i)].offset = qint32(qint64(directoryBytes) + i * step);
+        entries[size_t(i)].size = qint32(step);
+    }
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(bigHeaderAndDirectory(entries, quint32(kArchiveSize))) ==
+               qint64(directoryBytes) &&
+           file.resize(kArchiveSize);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("large.big");
+    quint64 directoryBytes = 0;
+    if (!dir.isValid() || !writeArchive(path, directoryBytes)) {
+        std::fprintf(stderr, "cannot write the test archive\n");
+        return 1;
+    }
+
+    ReportRecorder recorder;
+    Vorland window;
+    const qint64 peakBefore = procValue("/proc/self/status", "VmHWM:");
+    const qint64 readBefore = procValue("/proc/self/io", "rchar:");
+    QElapsedTimer timer;
+    timer.start();
+    window.openArchiveFile(path);
+    const double openMs = double(timer.nsecsElapsed()) / 1e6;
+    const qint64 readBytes = procValue("/proc/self/io", "rchar:") - readBefore;
+    const qint64 peakAfter = procValue("/proc/self/status", "VmHWM:");
+    const int rows = window.model->rowCount();
+
+    QProcess list;
+    list.setStandardOutputFile(QProcess::nullDevice());
+    timer.restart();
+    list.start(QCoreApplication::applicationDirPath() + "/vorland-cli", {"list", path});
+    list.waitForFinished(-1);
+    const double listMs = double(timer.nsecsElapsed()) / 1e6;
+
+    std::printf("Archive: 1 GiB sparse, %d entries in %d folders, directory %llu bytes\n\n",
+                kEntries, kFolders, static_cast<unsigned long long>(directoryBytes));
+    std::printf("%-28s %14s %14s\n", "figure", "measured", "target");
+    std::printf("%-28s %14.1f %14s\n", "open (ms)", openMs, "< 150");
+    std::printf("%-28s %14llu %14llu\n", "bytes read by the reader",
+                static_cast<unsigned long long>(window.archive->bytesRead),
+                static_cast<unsigned long long>(directoryBytes));
+    // rchar also counts this program's own reads of /proc.
+    std::printf("%-28s %14lld %14s\n", "bytes read (rchar)", static_cast<long long>(readBytes), "");
+    std::printf("%-28s %14.1f %14s\n", "peak memory (MiB)", double(peakAfter) / 1024.0, "< 100");
+    std::printf("%-28s %14.1f %14s\n", "peak growth by open (MiB)",
+                double(peakAfter - peakBefore) / 1024.0, "");
+    std::printf("%-28s %14.1f %14s\n", "vorland-cli list (ms)", listMs, "");
+    std::printf("\nRoot rows: %d, list exit status %d, messages: %d\n", rows, list.exitCode(),
+                int(recorder.messages.size()));
+    return 0;
+}
