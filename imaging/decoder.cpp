@@ -1,0 +1,73 @@
+#include "decoder.h"
+
+#include "report.h"
+
+#include <array>
+
+namespace {
+
+// floor(v * 255 / max) computed in single precision, as a table.
+template <unsigned max> std::array<uint8_t, max + 1> expansionTable()
+{
+    std::array<uint8_t, max + 1> table{};
+    for (unsigned v = 0; v <= max; ++v)
+        table[v] = uint8_t(float(v) / float(max) * 255.0f);
+    return table;
+}
+
+const std::array<uint8_t, 32> fiveBits = expansionTable<31>();
+const std::array<uint8_t, 64> sixBits = expansionTable<63>();
+
+} // namespace
+
+bool showDecodeError(const QString &message)
+{
+    vorland::report(message);
+    return false;
+}
+
+uint8_t expand4(unsigned v)
+{
+    return uint8_t((v & 15) * 17);
+}
+
+uint8_t expand5(unsigned v)
+{
+    return fiveBits[v & 31];
+}
+
+uint8_t expand6(unsigned v)
+{
+    return sixBits[v & 63];
+}
+
+bool checkImageSize(uint64_t width, uint64_t height)
+{
+    if (width * height <= kMaxPixels)
+        return true;
+    return showDecodeError(QStringLiteral("Image too large: %1 x %2 pixels (at most %3 pixels)")
+                               .arg(width)
+                               .arg(height)
+                               .arg(kMaxPixels));
+}
+
+QImage newImage(int width, int height)
+{
+    if (width < 0 || height < 0 || !checkImageSize(uint64_t(width), uint64_t(height)))
+        return QImage();
+    if (width == 0 || height == 0)
+        return QImage(width, height, QImage::Format_ARGB32);
+    QImage image(width, height, QImage::Format_ARGB32);
+    if (image.isNull()) {
+        showDecodeError(
+            QStringLiteral("Not enough memory for a %1 x %2 image").arg(width).arg(height));
+        return QImage();
+    }
+    image.fill(0);
+    return image;
+}
+
+QPixmap pixmapOf(const QImage &image)
+{
+    return image.isNull() ? QPixmap() : QPixmap::fromImage(image, Qt::AutoColor);
+}
