@@ -29,6 +29,8 @@ const Verb verbs[] = {
     {"extract", "extract ARCHIVE -o DIR [ENTRY...]  entries into files under DIR", cli::runExtract},
     {"pack", "pack DIR -o ARCHIVE [--compress]   a folder's files into a new archive",
      cli::runPack},
+    {"render", "render SOURCE [ENTRY] -o OUT.png   an image decoded to an RGBA PNG",
+     cli::runRender},
     {"compress", "compress IN OUT                    a file into a Refp stream", cli::runCompress},
     {"decompress", "decompress IN OUT                  a Refp stream back into its file",
      cli::runDecompress},

@@ -13,5 +13,6 @@ int runList(const QStringList &arguments);
 int runCat(const QStringList &arguments);
 int runExtract(const QStringList &arguments);
 int runPack(const QStringList &arguments);
+int runRender(const QStringList &arguments);
 
 } // namespace cli

@@ -1,0 +1,109 @@
+// vorland-cli render: loose images and archive entries to exact RGBA PNGs.
+
+#include "bigbuilder.h"
+#include "clirunner.h"
+#include "imagemakers.h"
+
+#include <QtTest>
+
+class TestCliRender : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void looseFiles_data();
+    void looseFiles();
+    void archiveEntry();
+    void failures_data();
+    void failures();
+
+private:
+    QString path(const QString &name) const { return dir->filePath(name); }
+    std::unique_ptr<QTemporaryDir> dir;
+};
+
+void TestCliRender::init()
+{
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+}
+
+void TestCliRender::looseFiles_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QImage>("expected");
+    QTest::addColumn<QByteArray>("info");
+    const QImage alpha = patternImage(19, 7, true);
+    const QImage opaque = patternImage(19, 7, false);
+    QByteArray bgra;
+    for (int y = 0; y < 7; ++y)
+        bgra += QByteArray(reinterpret_cast<const char *>(alpha.constScanLine(y)), 19 * 4);
+    QTest::newRow("PNG with alpha")
+        << "a.png" << makePng(alpha, {6}) << alpha << QByteArray("19x7 8888\n");
+    QTest::newRow("TGA, upper case name")
+        << "B.TGA" << makeTga(2, 24, 19, 7, 0, tgaPixels(opaque, 24, false)) << opaque
+        << QByteArray("19x7 888\n");
+    QTest::newRow("TPI") << "c.tpi" << makeTpi(19, 7, {{0x7D, 19, 7, bgra}}) << alpha
+                         << QByteArray("19x7 8888\n");
+}
+
+void TestCliRender::looseFiles()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QImage, expected);
+    QFETCH(QByteArray, info);
+    QVERIFY(writeFile(path(name), bytes));
+    const CliRun run = runCli({"render", path(name), "-o", path("out.png")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, info);
+    // 8-bit RGBA, not premultiplied: reads back as exactly the pixels.
+    QImage written(path("out.png"), "PNG");
+    QCOMPARE(written.format(), QImage::Format_ARGB32);
+    QCOMPARE(written, expected);
+}
+
+void TestCliRender::archiveEntry()
+{
+    const QImage picture = patternImage(12, 5, true);
+    const QString archive = path("a.big");
+    QVERIFY(writeFile(archive, makeBig({{"art\\logo.png", makePng(picture, {6}), true}})));
+    const CliRun run = runCli({"render", archive, "art/logo.png", "-o", path("logo.png")});
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QByteArray("12x5 8888\n"));
+    QCOMPARE(QImage(path("logo.png")), picture);
+}
+
+void TestCliRender::failures_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("not a PNG") << "x.png" << QByteArray("not really")
+                               << QByteArray("Not a PNG file!");
+    QTest::newRow("palette PNG") << "p.png" << makePng(patternImage(4, 4, false), {3})
+                                 << QByteArray("Unsupported .png file!");
+    QTest::newRow("short TGA") << "t.tga" << QByteArray(5, 0) << QByteArray("File is too small");
+    QTest::newRow("other extension")
+        << "x.bmp" << QByteArray("BM") << QByteArray("not a PNG, TGA or TPI image");
+    QTest::newRow("empty TPI picture")
+        << "e.tpi" << makeTpi(0, 0, {}) << QByteArray("holds no pixels");
+}
+
+void TestCliRender::failures()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QByteArray, message);
+    QVERIFY(writeFile(path(name), bytes));
+    const CliRun run = runCli({"render", path(name), "-o", path("out.png")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains(message), run.err.constData());
+    QVERIFY(run.out.isEmpty());
+    QVERIFY(!QFile::exists(path("out.png")));
+}
+
+QTEST_GUILESS_MAIN(TestCliRender)
+#include "tst_cli_render.moc"
