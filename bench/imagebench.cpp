@@ -1,0 +1,210 @@
+// Decoding 2048 x 2048 images with Vorland's decoders beside Qt's own readers
+// on the same bytes, bare libsquish on the same DXT data, and memcpy of the
+// same output size, all in one run. Prints milliseconds per image and the
+// ratios the targets are set in.
+
+#include "benchutil.h"
+#include "gfxcorecodec.h"
+#include "imagemakers.h"
+#include "pngdecoder.h"
+#include "reportrecorder.h"
+#include "tgadecoder.h"
+#include "tpidecoder.h"
+
+#include <QBuffer>
+#include <QGuiApplication>
+#include <QProcess>
+
+#include <squish.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int kSide = 2048;
+constexpr int kRuns = 5;
+
+// A picture with smooth areas, flat runs and detail, like real textures.
+QImage benchPicture(bool alpha)
+{
+    QImage image(kSide, kSide, QImage::Format_ARGB32);
+    for (int y = 0; y < kSide; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < kSide; ++x) {
+            const bool flat = ((x / 64) + (y / 64)) % 3 == 0;
+            const int noise = (x * 7 + y * 13) % 5;
+            line[x] = flat ? qRgba(40, 90, 160, alpha ? 200 : 255)
+                           : qRgba((x / 8 + noise) & 255, (y / 8) & 255, (x + y) / 16 & 255,
+                                   alpha ? (x ^ y) & 255 : 255);
+        }
+    }
+    return image;
+}
+
+template <typename Decoder> double decoderMs(const QByteArray &bytes)
+{
+    return 1000.0 * bench::bestSeconds(kRuns, [&] {
+               Decoder decoder;
+               decoder.load(reinterpret_cast<const uchar *>(bytes.constData()),
+                            quint32(bytes.size()));
+               const QImage image = decoder.toImage();
+               if (image.width() != kSide)
+                   std::fprintf(stderr, "decode failed\n");
+           });
+}
+
+double qtMs(const QByteArray &bytes, const char *format)
+{
+    return 1000.0 * bench::bestSeconds(kRuns, [&] {
+               QImage image;
+               if (!image.loadFromData(bytes, format) || image.width() != kSide)
+                   std::fprintf(stderr, "Qt could not read the %s image\n", format);
+           });
+}
+
+QByteArray rleEncode32(const QByteArray &pixels)
+{
+    const auto *p = reinterpret_cast<const quint32 *>(pixels.constData());
+    const int count = pixels.size() / 4;
+    QByteArray out;
+    out.reserve(pixels.size() + pixels.size() / 64);
+    for (int i = 0; i < count;) {
+        int run = 1;
+        while (i + run < count && run < 128 && p[i + run] == p[i])
+            ++run;
+        if (run > 2) {
+            out += char(0x80 | (run - 1));
+            out.append(reinterpret_cast<const char *>(p + i), 4);
+            i += run;
+            continue;
+        }
+        int raw = 1;
+        while (
+            i + raw < count && raw < 128 &&
+            !(i + raw + 2 < count && p[i + raw] == p[i + raw + 1] && p[i + raw] == p[i + raw + 2]))
+            ++raw;
+        out += char(raw - 1);
+        out.append(reinterpret_cast<const char *>(p + i), raw * 4);
+        i += raw;
+    }
+    return out;
+}
+
+// The picture cut into 64 x 64 blocks of `type`, each holding `data(block)`.
+template <typename Data> QByteArray tpiOfBlocks(uint8_t type, Data data)
+{
+    QVector<TpiBlock> blocks;
+    for (int by = 0; by < kSide; by += 64)
+        for (int bx = 0; bx < kSide; bx += 64)
+            blocks.append({type, 64, 64, data(bx, by)});
+    return makeTpi(kSide, kSide, blocks);
+}
+
+QByteArray bgraOf(const QImage &image, int x, int y)
+{
+    QByteArray out;
+    for (int row = 0; row < 64; ++row)
+        out.append(reinterpret_cast<const char *>(image.constScanLine(y + row)) + x * 4, 64 * 4);
+    return out;
+}
+
+std::vector<uchar> rgbaOf(const QImage &image)
+{
+    std::vector<uchar> out;
+    out.reserve(size_t(image.width()) * size_t(image.height()) * 4);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            out.insert(out.end(),
+                       {uchar(qRed(p)), uchar(qGreen(p)), uchar(qBlue(p)), uchar(qAlpha(p))});
+        }
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // libsquish may spread work over OpenMP threads; compare at one thread.
+    if (qEnvironmentVariableIsEmpty("OMP_NUM_THREADS")) {
+        qputenv("OMP_NUM_THREADS", "1");
+        QCoreApplication core(argc, argv);
+        QProcess self;
+        self.setProcessChannelMode(QProcess::ForwardedChannels);
+        self.start(QCoreApplication::applicationFilePath(), QCoreApplication::arguments().mid(1));
+        self.waitForFinished(-1);
+        return self.exitCode();
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    ReportRecorder quiet;
+    GfxCoreCodec::load();
+
+    const QImage opaque = benchPicture(false);
+    const QImage alpha = benchPicture(true);
+    const size_t outputBytes = size_t(kSide) * kSide * 4;
+    std::vector<uchar> from(outputBytes, 1), to(outputBytes);
+    const double memcpyMs = 1000.0 * bench::bestSeconds(kRuns, [&] {
+                                std::memcpy(to.data(), from.data(), outputBytes);
+                            });
+
+    const QByteArray pngRgb = makePng(opaque, {2});
+    const QByteArray pngRgba = makePng(alpha, {6});
+    const QByteArray pixels32 = tgaPixels(alpha, 32, false);
+    const QByteArray tgaPlain = makeTga(2, 32, kSide, kSide, 0x08, pixels32);
+    // Qt's reader takes uncompressed TGA only with the TGA 2.0 footer.
+    const QByteArray tgaPlainFooter = tgaPlain + QByteArray(8, '\0') + "TRUEVISION-XFILE." + '\0';
+    const QByteArray tgaRle = makeTga(10, 32, kSide, kSide, 0x08, rleEncode32(pixels32));
+
+    const std::vector<uchar> rgba = rgbaOf(alpha);
+    QByteArray dxtWhole(squish::GetStorageRequirements(kSide, kSide, squish::kDxt5), '\0');
+    squish::CompressImage(rgba.data(), kSide, kSide, dxtWhole.data(),
+                          squish::kDxt5 | squish::kColourRangeFit);
+    // The same cells, regrouped as 64 x 64 blocks of 16 x 16 cells each.
+    const int cellsAcross = kSide / 4;
+    const QByteArray tpiDxt = tpiOfBlocks(0x62, [&](int bx, int by) {
+        QByteArray cells;
+        for (int cy = 0; cy < 16; ++cy)
+            cells += dxtWhole.mid(((by / 4 + cy) * cellsAcross + bx / 4) * 16, 16 * 16);
+        return cells;
+    });
+    const QByteArray tpiBgra =
+        tpiOfBlocks(0x7D, [&](int bx, int by) { return bgraOf(alpha, bx, by); });
+    std::vector<uchar> squishOut(outputBytes);
+    const double squishMs = 1000.0 * bench::bestSeconds(kRuns, [&] {
+                                squish::DecompressImage(squishOut.data(), kSide, kSide,
+                                                        dxtWhole.constData(), squish::kDxt5);
+                            });
+
+    const double pngRgbMs = decoderMs<PngDecoder>(pngRgb), pngRgbQt = qtMs(pngRgb, "PNG");
+    const double pngRgbaMs = decoderMs<PngDecoder>(pngRgba), pngRgbaQt = qtMs(pngRgba, "PNG");
+    const double tgaPlainMs = decoderMs<TgaDecoder>(tgaPlain),
+                 tgaPlainQt = qtMs(tgaPlainFooter, "TGA");
+    const double tgaRleMs = decoderMs<TgaDecoder>(tgaRle);
+    const double tpiDxtMs = decoderMs<TpiDecoder>(tpiDxt);
+    const double tpiBgraMs = decoderMs<TpiDecoder>(tpiBgra);
+
+    std::printf("2048 x 2048 images, best of %d runs, one thread\n\n", kRuns);
+    std::printf("%-26s %10s %12s %14s\n", "image", "ours (ms)", "anchor (ms)", "anchor");
+    std::printf("%-26s %10.2f %12.2f %14s\n", "PNG RGB", pngRgbMs, pngRgbQt, "Qt");
+    std::printf("%-26s %10.2f %12.2f %14s\n", "PNG RGBA", pngRgbaMs, pngRgbaQt, "Qt");
+    std::printf("%-26s %10.2f %12.2f %14s\n", "TGA 32-bit plain", tgaPlainMs, tgaPlainQt, "Qt");
+    std::printf("%-26s %10.2f %12s %14s\n", "TGA 32-bit RLE", tgaRleMs, "-", "(Qt: none)");
+    std::printf("%-26s %10.2f %12.2f %14s\n", "TPI 64x64 DXT5 blocks", tpiDxtMs, squishMs,
+                "bare squish");
+    std::printf("%-26s %10.2f %12s %14s\n", "TPI 64x64 0x7D blocks", tpiBgraMs, "-", "");
+    std::printf("%-26s %10.2f\n", "memcpy of 16 MiB output", memcpyMs);
+
+    std::printf("\nTargets, as ratios measured in this run:\n");
+    std::printf("  PNG RGB time / Qt's            %6.2f  (at most 1.1)\n", pngRgbMs / pngRgbQt);
+    std::printf("  PNG RGBA time / Qt's           %6.2f  (at most 1.1)\n", pngRgbaMs / pngRgbaQt);
+    std::printf("  TGA plain rate / memcpy's      %6.2f  (at least 0.5)\n", memcpyMs / tgaPlainMs);
+    std::printf("  TGA RLE rate / memcpy's        %6.2f  (at least 0.33)\n", memcpyMs / tgaRleMs);
+    std::printf("  TPI DXT5 time / bare squish's  %6.2f  (at most 1.25)\n", tpiDxtMs / squishMs);
+    std::printf("  TPI 0x7D rate / memcpy's       %6.2f  (at least 0.5)\n", memcpyMs / tpiBgraMs);
+    std::printf("  (Qt's TGA reader / ours: %.0f times slower)\n", tgaPlainQt / tgaPlainMs);
+    return 0;
+}
