@@ -5,9 +5,9 @@
 
 #include "benchutil.h"
 #include "gfxcorecodec.h"
-#include "imagemakers.h"
 #include "pngdecoder.h"
 #include "reportrecorder.h"
+#include "samplefiles.h"
 #include "tgadecoder.h"
 #include "tpidecoder.h"
 

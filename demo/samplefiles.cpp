@@ -1,9 +1,11 @@
-#include "imagemakers.h"
+#include "samplefiles.h"
 
-#include "bigbuilder.h"
+#include "gfxcore.h"
 
 #include <png.h>
+#include <squish.h>
 
+#include <cstring>
 #include <vector>
 
 QImage patternImage(int width, int height, bool withAlpha)
@@ -159,4 +161,90 @@ QByteArray makeTpi(uint16_t width, uint16_t height, const QVector<TpiBlock> &blo
         h += data;
     }
     return h;
+}
+
+QByteArray tgaRle(const QByteArray &pixels, int bytes)
+{
+    const int count = pixels.size() / bytes;
+    const char *p = pixels.constData();
+    auto same = [&](int a, int b) {
+        return std::memcmp(p + a * bytes, p + b * bytes, size_t(bytes)) == 0;
+    };
+    QByteArray out;
+    out.reserve(pixels.size() + pixels.size() / 64 + 16);
+    for (int i = 0; i < count;) {
+        int run = 1;
+        while (i + run < count && run < 128 && same(i + run, i))
+            ++run;
+        if (run >= 3) {
+            out += char(0x80 | (run - 1));
+            out.append(p + i * bytes, bytes);
+            i += run;
+            continue;
+        }
+        int raw = 1;
+        while (i + raw < count && raw < 128 &&
+               !(i + raw + 2 < count && same(i + raw, i + raw + 1) && same(i + raw, i + raw + 2)))
+            ++raw;
+        out += char(raw - 1);
+        out.append(p + i * bytes, raw * bytes);
+        i += raw;
+    }
+    return out;
+}
+
+TpiBlock tpiBlockOf(const QImage &source, uint8_t typeCode)
+{
+    const QImage image = source.convertToFormat(QImage::Format_ARGB32);
+    const int w = image.width(), h = image.height();
+    TpiBlock block{typeCode, uint16_t(w), uint16_t(h), {}};
+    if (typeCode == 0x60 || typeCode == 0x61 || typeCode == 0x62) {
+        const int flags = typeCode == 0x60   ? squish::kDxt1
+                          : typeCode == 0x61 ? squish::kDxt3
+                                             : squish::kDxt5;
+        std::vector<uchar> rgba;
+        rgba.reserve(size_t(w) * size_t(h) * 4);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const QRgb p = image.pixel(x, y);
+                rgba.insert(rgba.end(),
+                            {uchar(qRed(p)), uchar(qGreen(p)), uchar(qBlue(p)), uchar(qAlpha(p))});
+            }
+        block.pixels = QByteArray(squish::GetStorageRequirements(w, h, flags), '\0');
+        squish::CompressImage(rgba.data(), w, h, block.pixels.data(), flags);
+        return block;
+    }
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const QRgb p = image.pixel(x, y);
+            const unsigned r = unsigned(qRed(p)), g = unsigned(qGreen(p)), b = unsigned(qBlue(p)),
+                           a = unsigned(qAlpha(p));
+            unsigned v = 0;
+            switch (typeCode) {
+            case 0x7D:
+                block.pixels += QByteArray() + char(b) + char(g) + char(r) + char(a);
+                continue;
+            case 0x7F:
+                block.pixels += QByteArray() + char(b) + char(g) + char(r) + char(0x5A);
+                continue;
+            case 0x6D: v = (a >> 4) << 12 | (r >> 4) << 8 | (g >> 4) << 4 | b >> 4; break;
+            case 0x7E:
+                v = (a >= 128 ? 0x8000u : 0u) | (r >> 3) << 10 | (g >> 3) << 5 | b >> 3;
+                break;
+            case 0x78: v = (r >> 3) << 11 | (g >> 2) << 5 | b >> 3; break;
+            default: break;
+            }
+            block.pixels += char(v);
+            block.pixels += char(v >> 8);
+        }
+    return block;
+}
+
+QByteArray refpCompress(const QByteArray &data)
+{
+    QByteArray out(int(GfxCore_CompressBound(size_t(data.size()))), Qt::Uninitialized);
+    const size_t n =
+        GfxCore_Compress(data.constData(), size_t(data.size()), out.data(), size_t(out.size()));
+    out.truncate(int(n));
+    return out;
 }

@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-// Image files made by the tests' own code, for the decoders to read.
+// Sample files made by our own code: images for the decoders, for the tests,
+// the benchmarks and the demo archive.
 
 // A picture with a different colour and alpha at every pixel, as the
 // decoders should give it (ARGB32, not premultiplied).
@@ -32,6 +33,10 @@ QByteArray makeTga(int imageType, int depth, int width, int height, uint8_t desc
 // TGA pixel bytes of `image` at `depth` bits, rows top-down or bottom-up.
 QByteArray tgaPixels(const QImage &image, int depth, bool topDown);
 
+// Run-length packets over a whole stream of `bytes`-byte pixels (rows run on):
+// runs of three or more equal pixels, raw packets between, 128 at most each.
+QByteArray tgaRle(const QByteArray &pixels, int bytes);
+
 struct TpiBlock
 {
     uint8_t typeCode;
@@ -45,3 +50,10 @@ QByteArray makeTpi(uint16_t width, uint16_t height, const QVector<TpiBlock> &blo
                    bool refp = false, const QByteArray &pixelFormat = "8888");
 // The bytes of one block: its 16-byte header and its pixels.
 QByteArray tpiBlockBytes(const TpiBlock &block);
+
+// A block of `typeCode` holding the pixels of `image` (16-bit types keep the
+// high bits of each channel; DXT types go through squish's compressor).
+TpiBlock tpiBlockOf(const QImage &image, uint8_t typeCode);
+
+// `data` as a Refp stream, through GfxCore's own encoder.
+QByteArray refpCompress(const QByteArray &data);

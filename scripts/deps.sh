@@ -5,7 +5,7 @@ vorland_packages=(
     cmake make g++ pkg-config
     qtbase5-dev qtbase5-dev-tools
     libpng-dev libsquish-dev zlib1g-dev liblz4-dev
-    qt5-image-formats-plugins
+    qt5-image-formats-plugins fonts-dejavu-core
 )
 
 vorland_install_packages() {

@@ -2,7 +2,7 @@
 
 #include "bigbuilder.h"
 #include "clirunner.h"
-#include "imagemakers.h"
+#include "samplefiles.h"
 
 #include <QtTest>
 

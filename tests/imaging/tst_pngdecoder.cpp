@@ -2,9 +2,9 @@
 // and the channel expansion the other decoders share.
 
 #include "decoder.h"
-#include "imagemakers.h"
 #include "pngdecoder.h"
 #include "reportrecorder.h"
+#include "samplefiles.h"
 
 #include <QtTest>
 #include <zlib.h>

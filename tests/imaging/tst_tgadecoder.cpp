@@ -1,8 +1,8 @@
 // TgaDecoder: depths, row orders, run-length packets, colour maps, format
 // names, refused and cut-short files.
 
-#include "imagemakers.h"
 #include "reportrecorder.h"
+#include "samplefiles.h"
 #include "tgadecoder.h"
 
 #include <QtTest>

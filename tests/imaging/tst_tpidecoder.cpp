@@ -2,8 +2,8 @@
 // Refp-compressed blocks, refused files and blocks cut short.
 
 #include "gfxcorecodec.h"
-#include "imagemakers.h"
 #include "reportrecorder.h"
+#include "samplefiles.h"
 #include "testdata.h"
 #include "tpidecoder.h"
 

@@ -1,7 +1,6 @@
 #include "bigbuilder.h"
 
 #include "bigwriter.h"
-#include "gfxcore.h"
 
 #include <QFile>
 
@@ -49,15 +48,6 @@ QByteArray bigRecord(qint32 offset, qint32 size, const QByteArray &path, bool te
     out += path;
     if (terminated)
         out += '\0';
-    return out;
-}
-
-QByteArray refpCompress(const QByteArray &data)
-{
-    QByteArray out(int(GfxCore_CompressBound(size_t(data.size()))), Qt::Uninitialized);
-    const size_t n =
-        GfxCore_Compress(data.constData(), size_t(data.size()), out.data(), size_t(out.size()));
-    out.truncate(int(n));
     return out;
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVector>
 
+#include "samplefiles.h"
+
 // Building BIG archives in memory for tests, valid and otherwise.
 
 struct TestEntry
@@ -21,9 +23,6 @@ QByteArray bigHeader(quint32 entryCount, quint32 archiveSize = 0, quint32 header
                      const QByteArray &signature = "BIGF");
 // One directory record; `terminated` false leaves off the path's 0 byte.
 QByteArray bigRecord(qint32 offset, qint32 size, const QByteArray &path, bool terminated = true);
-
-// `data` as a Refp stream, through GfxCore's own encoder.
-QByteArray refpCompress(const QByteArray &data);
 
 // Writes `bytes` to `path`; false when it cannot.
 bool writeFile(const QString &path, const QByteArray &bytes);
