@@ -9,6 +9,7 @@
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -70,6 +71,9 @@ Vorland::Vorland(QWidget *parent) : QMainWindow(parent)
     tableView->horizontalHeader()->setHighlightSections(false);
     tableView->setStyleSheet(QString::fromLatin1(tableStyleSheet));
     connect(tableView, &QTableView::doubleClicked, this, &Vorland::enterFolder);
+    // The view creates its selection model when it is given the model.
+    connect(tableView->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &Vorland::onCurrentRowChanged);
 
     previewArea = new QScrollArea;
     previewArea->setWidgetResizable(true);

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class ArchiveFile;
 class BigArchive;
 class BigArchiveModel;
 class QAction;
@@ -37,6 +38,10 @@ public:
     void openArchive();
     void openArchiveFile(const QString &fileName);
     void resetArchive();
+
+    // Previewing: making a file row current shows that file.
+    void onCurrentRowChanged(const QModelIndex &current, const QModelIndex &previous);
+    void previewFile(ArchiveFile *file);
 
     // Browsing (double-click enters a folder, the up button leaves it).
     void enterFolder(const QModelIndex &index);

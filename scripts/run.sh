@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Vorland and starts it.
+# Installs what is missing, builds Vorland and the demo archive, and starts
+# Vorland in the folder that holds demo.big, so that File, Open shows it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -8,4 +9,5 @@ vorland_install_packages
 build="${BUILD_DIR:-build}"
 cmake -S . -B "$build" -DVORLAND_BUILD_TESTS=OFF -DVORLAND_BUILD_BENCH=OFF
 cmake --build "$build" -j"$(nproc)"
-exec "$build/bin/vorland" "$@"
+cd "$build/demo"
+exec ../bin/vorland "$@"

@@ -1,0 +1,94 @@
+// Previewing the file of the current row: read its bytes, unpack them, and
+// put the viewer its type calls for into the preview area.
+
+#include "vorland.h"
+
+#include "archivefolder.h"
+#include "bigarchive.h"
+#include "bigarchivemodel.h"
+#include "fontviewer.h"
+#include "pngdecoder.h"
+#include "report.h"
+#include "textviewers.h"
+#include "tgadecoder.h"
+#include "tpidecoder.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QTextEdit>
+
+namespace {
+
+// The image branch, the same for every decoder: the label goes in first, so
+// the previous viewer is gone before decoding starts; a failed load has
+// already told the user, and what the decoder reports is shown regardless.
+template <typename Decoder> void showImage(Vorland &window, const QByteArray &bytes)
+{
+    auto *label = new QLabel;
+    window.previewArea->setWidget(label);
+    Decoder decoder;
+    decoder.load(reinterpret_cast<const uchar *>(bytes.constData()), quint32(bytes.size()));
+    const QPixmap pixmap = decoder.toPixmap();
+    label->setFixedSize(pixmap.size());
+    label->setPixmap(pixmap);
+    window.imageInfoLabel->setText(QStringLiteral("%1x%2 %3")
+                                       .arg(quint32(decoder.width()))
+                                       .arg(quint32(decoder.height()))
+                                       .arg(decoder.formatName()));
+}
+
+} // namespace
+
+void Vorland::onCurrentRowChanged(const QModelIndex &current, const QModelIndex &)
+{
+    const int folderRows = model->currentFolder->folders.size();
+    if (!current.isValid() || current.row() < folderRows)
+        return;
+    const int file = current.row() - folderRows;
+    if (file < model->currentFolder->files.size())
+        previewFile(model->currentFolder->files.at(file));
+}
+
+void Vorland::previewFile(ArchiveFile *file)
+{
+    // The bytes come from the archive file again (or from the kept image of
+    // a whole-file compressed archive). An archive that can no longer be read,
+    // or an entry larger than the archive itself, leaves the preview as it is.
+    QByteArray bytes;
+    if (!archive || !archive->readEntry(quint32(file->offset), quint32(file->size), bytes))
+        return;
+    if (unpackIfCompressed(bytes) == UnpackResult::Damaged) {
+        vorland::report(
+            QStringLiteral("The file's compressed data is damaged and cannot be unpacked."));
+        return;
+    }
+
+    switch (file->type) {
+    case FileType::Ini:
+    case FileType::Csv:
+        previewArea->setWidget(createTextViewer(bytes.constData(), bytes.size()));
+        break;
+    case FileType::Xml:
+        previewArea->setWidget(createXmlViewer(bytes.constData(), bytes.size()));
+        break;
+    case FileType::Ttf:
+        previewArea->setWidget(createFontViewer(bytes.constData(), bytes.size(), fontId));
+        break;
+    case FileType::Png: showImage<PngDecoder>(*this, bytes); break;
+    case FileType::Tga: showImage<TgaDecoder>(*this, bytes); break;
+    case FileType::Tpi: showImage<TpiDecoder>(*this, bytes); break;
+    case FileType::Fsh: {
+        previewArea->setWidget(new QLabel);
+        // Written for other tools to pick up; nothing here reads it back.
+        QFile out(QStringLiteral("fsh_image.fsh"));
+        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            out.write(bytes);
+        break;
+    }
+    case FileType::Bmp:
+    case FileType::O:
+    case FileType::Other: break;
+    }
+}
