@@ -141,42 +141,23 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     const QByteArray head = file.read(16);
     quint64 readCount = quint64(head.size());
 
-    std::unique_ptr<Image> unpacked;
-    Parsed parsed;
     if (GfxCoreCodec::isCompressed(head.constData(), size_t(head.size()))) {
         // The whole file is one Refp stream: read it all and unpack it.
         const QByteArray rest = file.readAll();
-        readCount += quint64(rest.size());
-        const QByteArray whole = head + rest;
-        const uint32_t n = GfxCoreCodec::unpackedSize(whole.constData(), size_t(whole.size()));
-        // A stream that declares nothing leaves the file's own bytes, which do
-        // not start with the signature.
-        if (n == 0)
-            return Status::NotBig;
-        unpacked = std::make_unique<Image>();
-        unpacked->data.reset(new (std::nothrow) char[n]);
-        unpacked->size = n;
-        if (!unpacked->data ||
-            !GfxCoreCodec::unpack(whole.constData(), size_t(whole.size()), unpacked->data.get(), n))
-            return Status::DamagedCompression;
-        if (n < 4 || std::memcmp(unpacked->data.get(), "BIGF", 4) != 0)
-            return Status::NotBig;
-        DirectoryBytes bytes(unpacked->data.get(), n);
-        parsed = parse(bytes);
-    } else {
-        if (head.size() < 4 || !head.startsWith("BIGF"))
-            return Status::NotBig;
-        // The header's length field usually says where the directory ends:
-        // read that much at once, and more only if parsing needs it.
-        DirectoryBytes bytes(&file, head);
-        const quint64 hint =
-            head.size() == 16 ? bigEndian32(reinterpret_cast<const uchar *>(head.constData()) + 12)
-                              : 0;
-        if (hint > 16 && hint <= onDisk)
-            bytes.more(qint64(hint) - 16);
-        parsed = parse(bytes);
-        readCount += bytes.bytesRead;
+        if (file.error() != QFileDevice::NoError)
+            return Status::CannotOpen;
+        return openImage(head + rest, readCount + quint64(rest.size()), filePath);
     }
+    if (head.size() < 4 || !head.startsWith("BIGF"))
+        return Status::NotBig;
+    // The header's length field usually says where the directory ends: read
+    // that much at once, and more only if parsing needs it.
+    DirectoryBytes bytes(&file, head);
+    const quint64 hint =
+        head.size() == 16 ? bigEndian32(reinterpret_cast<const uchar *>(head.constData()) + 12) : 0;
+    if (hint > 16 && hint <= onDisk)
+        bytes.more(qint64(hint) - 16);
+    Parsed parsed = parse(bytes);
     if (file.error() != QFileDevice::NoError)
         return Status::CannotOpen;
 
@@ -184,12 +165,60 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     archiveSize = parsed.archiveSize;
     headerLength = parsed.headerLength;
     entries = std::move(parsed.entries);
-    compressed = unpacked != nullptr;
+    compressed = false;
     fileSize = onDisk;
-    imageSize = unpacked ? unpacked->size : onDisk;
+    imageSize = onDisk;
+    bytesRead = readCount + bytes.bytesRead;
+    path = filePath;
+    image.reset();
+    return Status::Ok;
+}
+
+BigArchive::Status BigArchive::openMemory(const QByteArray &bytes)
+{
+    return openImage(bytes, 0, QString());
+}
+
+// The whole archive in memory: unpacked when it is one Refp stream, and kept
+// either way, since the entries are read from it.
+BigArchive::Status BigArchive::openImage(const QByteArray &whole, quint64 readCount,
+                                         const QString &filePath)
+{
+    auto kept = std::make_unique<Image>();
+    const bool isStream = GfxCoreCodec::isCompressed(whole.constData(), size_t(whole.size()));
+    if (isStream) {
+        const uint32_t n = GfxCoreCodec::unpackedSize(whole.constData(), size_t(whole.size()));
+        // A stream that declares nothing leaves its own bytes, which do not
+        // start with the signature.
+        if (n == 0)
+            return Status::NotBig;
+        kept->data.reset(new (std::nothrow) char[n]);
+        kept->size = n;
+        if (!kept->data ||
+            !GfxCoreCodec::unpack(whole.constData(), size_t(whole.size()), kept->data.get(), n))
+            return Status::DamagedCompression;
+    } else {
+        kept->data.reset(new (std::nothrow) char[size_t(whole.size())]);
+        kept->size = size_t(whole.size());
+        if (!kept->data)
+            return Status::CannotOpen;
+        std::memcpy(kept->data.get(), whole.constData(), kept->size);
+    }
+    if (kept->size < 4 || std::memcmp(kept->data.get(), "BIGF", 4) != 0)
+        return Status::NotBig;
+    DirectoryBytes bytes(kept->data.get(), kept->size);
+    Parsed parsed = parse(bytes);
+
+    entryCount = parsed.entryCount;
+    archiveSize = parsed.archiveSize;
+    headerLength = parsed.headerLength;
+    entries = std::move(parsed.entries);
+    compressed = isStream;
+    fileSize = quint64(whole.size());
+    imageSize = kept->size;
     bytesRead = readCount;
     path = filePath;
-    image = std::move(unpacked);
+    image = std::move(kept);
     return Status::Ok;
 }
 

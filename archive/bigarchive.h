@@ -51,6 +51,10 @@ public:
     // Opens `path` and reads its header and directory. On any status but Ok
     // the object is left as it was before the call.
     Status open(const QString &path);
+    // Opens an archive held in memory (a copy is kept), unpacking it when the
+    // bytes are one Refp stream. `path` stays empty; CannotOpen is never the
+    // answer.
+    Status openMemory(const QByteArray &bytes);
 
     // Header fields, as stored.
     quint32 entryCount = 0;
@@ -78,6 +82,8 @@ public:
     }
 
 private:
+    Status openImage(const QByteArray &whole, quint64 readCount, const QString &filePath);
+
     struct Image;
     std::unique_ptr<Image> image; // kept only for a whole-file compressed archive
 };

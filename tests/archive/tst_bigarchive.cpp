@@ -27,6 +27,7 @@ private slots:
     void readsOnlyTheDirectory();
     void wholeFileCompressed();
     void damagedWholeFileLeavesTheArchive();
+    void fromMemory();
     void unpackEntries();
     void folderTree();
     void safePaths_data();
@@ -238,6 +239,26 @@ void TestBigArchive::damagedWholeFileLeavesTheArchive()
     QCOMPARE(int(archive.entries.size()), 1);
     QCOMPARE(archive.entries[0].path, QByteArray("a"));
     QVERIFY(archive.path.endsWith("good.big"));
+}
+
+void TestBigArchive::fromMemory()
+{
+    const QByteArray plain = makeBig({{"a\\b.ini", "k=v"}, {"c", "xyz"}});
+    for (const QByteArray &bytes : {plain, refpCompress(plain)}) {
+        BigArchive archive;
+        QCOMPARE(archive.openMemory(bytes), BigArchive::Status::Ok);
+        QCOMPARE(archive.compressed, bytes != plain);
+        QCOMPARE(archive.imageSize, quint64(plain.size()));
+        QCOMPARE(int(archive.entries.size()), 2);
+        QByteArray out;
+        QVERIFY(archive.readEntry(archive.entries[1], out));
+        QCOMPARE(out, QByteArray("xyz"));
+        QVERIFY(archive.path.isEmpty());
+    }
+    BigArchive archive;
+    QCOMPARE(archive.openMemory("BIG"), BigArchive::Status::NotBig);
+    QCOMPARE(archive.openMemory(refpCompress(plain).chopped(2)),
+             BigArchive::Status::DamagedCompression);
 }
 
 void TestBigArchive::unpackEntries()
