@@ -15,6 +15,8 @@ template <unsigned max> std::array<uint8_t, max + 1> expansionTable()
     return table;
 }
 
+uint64_t sizeLimit = uint64_t(1) << 28;
+
 const std::array<uint8_t, 32> fiveBits = expansionTable<31>();
 const std::array<uint8_t, 64> sixBits = expansionTable<63>();
 
@@ -41,14 +43,24 @@ uint8_t expand6(unsigned v)
     return sixBits[v & 63];
 }
 
+uint64_t imageSizeLimit()
+{
+    return sizeLimit;
+}
+
+void setImageSizeLimit(uint64_t pixels)
+{
+    sizeLimit = pixels;
+}
+
 bool checkImageSize(uint64_t width, uint64_t height)
 {
-    if (width * height <= kMaxPixels)
+    if (width * height <= sizeLimit)
         return true;
     return showDecodeError(QStringLiteral("Image too large: %1 x %2 pixels (at most %3 pixels)")
                                .arg(width)
                                .arg(height)
-                               .arg(kMaxPixels));
+                               .arg(sizeLimit));
 }
 
 QImage newImage(int width, int height)

@@ -30,10 +30,12 @@ inline uint8_t alphaFromBit(unsigned bit)
     return bit ? 255 : 0;
 }
 
-// The largest picture any decoder makes: 2^28 pixels (16384 x 16384).
-constexpr uint64_t kMaxPixels = uint64_t(1) << 28;
+// The largest picture any decoder makes: 2^28 pixels (16384 x 16384) unless
+// lowered (the fuzzers lower it to keep every input small).
+uint64_t imageSizeLimit();
+void setImageSizeLimit(uint64_t pixels);
 
-// True when width x height is within kMaxPixels; otherwise tells the user.
+// True when width x height is within the limit; otherwise tells the user.
 bool checkImageSize(uint64_t width, uint64_t height);
 
 // A width x height ARGB32 picture cleared to transparent black. Null, after

@@ -4,6 +4,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstring>
 #include <vector>
@@ -94,7 +95,8 @@ bool PngDecoder::load(const uchar *data, quint32 size)
     if (!reader.info)
         return showDecodeError(QStringLiteral("Can't create png info struct"));
     // libpng's own limits follow the decoders' size cap.
-    png_set_user_limits(reader.png, uint32_t(kMaxPixels), uint32_t(kMaxPixels));
+    const uint32_t side = uint32_t(std::min<uint64_t>(imageSizeLimit(), 0x7FFFFFFF));
+    png_set_user_limits(reader.png, side, side);
     png_set_chunk_malloc_max(reader.png, 8u << 20);
 
     ReadState state{data, size, 0};

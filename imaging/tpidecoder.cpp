@@ -93,7 +93,7 @@ void placeDxt(const Placement &at, const uchar *data, size_t length, int flags)
             if (offset + cellBytes > length)
                 return;
             if (cx * 4 >= columns)
-                continue;
+                break; // the rest of this row of cells is outside the picture
             squish::Decompress(rgba, data + offset, flags);
             for (unsigned py = 0; py < 4 && cy * 4 + py < rows; ++py) {
                 const unsigned x = cx * 4;
