@@ -1,0 +1,142 @@
+#include "fuzztargets.h"
+
+#include "archivefolder.h"
+#include "bigarchive.h"
+#include "decoder.h"
+#include "gfxcore.h"
+#include "gfxcorecodec.h"
+#include "pngdecoder.h"
+#include "report.h"
+#include "safepath.h"
+#include "tgadecoder.h"
+#include "tpidecoder.h"
+
+#include <QFileInfo>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+const FuzzTarget fuzzTargets[6] = {
+    {"refp", fuzzRefp}, {"big", fuzzBig}, {"png", fuzzPng},
+    {"tga", fuzzTga},   {"tpi", fuzzTpi}, {"safepath", fuzzSafePath},
+};
+
+void fuzzInitialize()
+{
+    vorland::setReporter([](const QString &) {});
+    setImageSizeLimit(uint64_t(1) << 22);
+    // The library beside the program, by its full path: the sanitizers'
+    // dlopen does not search the program's own folder.
+    const QString beside = QFileInfo(QStringLiteral("/proc/self/exe"))
+                               .canonicalFilePath()
+                               .section(QLatin1Char('/'), 0, -2) +
+                           QStringLiteral("/libGfxCore.so");
+    if (QFileInfo::exists(beside))
+        GfxCoreCodec::setLibraryName(beside);
+    if (!GfxCoreCodec::isLoaded() && !GfxCoreCodec::load())
+        std::abort();
+}
+
+int fuzzRefp(const uint8_t *data, size_t size)
+{
+    // Decoding: whatever the bytes, within the declared size.
+    GfxCore_HeaderLength(data, size);
+    const uint32_t declared = GfxCore_UnpackedSize(data, size);
+    std::vector<uint8_t> out(declared);
+    const int64_t written = GfxCore_Unpack(data, size, out.data(), out.size());
+    if (written >= 0 && uint64_t(written) != declared)
+        std::abort();
+    // Encoding: the bytes come back unchanged.
+    std::vector<uint8_t> stream(GfxCore_CompressBound(size));
+    const size_t length = GfxCore_Compress(data, size, stream.data(), stream.size());
+    if (length == 0 || GfxCore_UnpackedSize(stream.data(), length) != size)
+        std::abort();
+    std::vector<uint8_t> back(size);
+    if (GfxCore_Unpack(stream.data(), length, back.data(), back.size()) != int64_t(size) ||
+        (size > 0 && std::memcmp(back.data(), data, size) != 0))
+        std::abort();
+    return 0;
+}
+
+int fuzzBig(const uint8_t *data, size_t size)
+{
+    BigArchive archive;
+    if (archive.openMemory(QByteArray(reinterpret_cast<const char *>(data), int(size))) !=
+        BigArchive::Status::Ok)
+        return 0;
+    if (archive.entries.size() > size)
+        std::abort(); // an entry takes at least 9 bytes of directory
+    ArchiveFolder root(true, nullptr, QStringLiteral("$root$"));
+    buildFolderTree(root, archive.entries);
+    size_t read = 0;
+    for (const BigEntry &entry : archive.entries) {
+        QByteArray bytes;
+        if (archive.readEntry(entry, bytes)) {
+            if (quint32(bytes.size()) != quint32(entry.size))
+                std::abort();
+            unpackIfCompressed(bytes);
+        }
+        if (++read == 64)
+            break;
+    }
+    root.clear();
+    return 0;
+}
+
+namespace {
+
+template <typename Decoder> int decode(const uint8_t *data, size_t size)
+{
+    Decoder decoder;
+    const bool ok = decoder.load(data, quint32(size));
+    const QImage image = decoder.toImage();
+    if (!ok && !image.isNull())
+        std::abort();
+    if (!image.isNull() &&
+        (image.width() != decoder.width() || image.height() != decoder.height() ||
+         image.format() != QImage::Format_ARGB32))
+        std::abort();
+    decoder.formatName();
+    return 0;
+}
+
+} // namespace
+
+int fuzzPng(const uint8_t *data, size_t size)
+{
+    return decode<PngDecoder>(data, size);
+}
+
+int fuzzTga(const uint8_t *data, size_t size)
+{
+    return decode<TgaDecoder>(data, size);
+}
+
+int fuzzTpi(const uint8_t *data, size_t size)
+{
+    return decode<TpiDecoder>(data, size);
+}
+
+int fuzzSafePath(const uint8_t *data, size_t size)
+{
+    const QByteArray path(reinterpret_cast<const char *>(data), int(size));
+    const std::optional<QStringList> parts = safeEntryPath(path);
+    if (!parts)
+        return 0;
+    // Whatever is accepted stays below the folder it is written to.
+    if (parts->isEmpty())
+        std::abort();
+    for (const QString &part : *parts) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..") ||
+            part.contains(QLatin1Char('/')) || part.contains(QLatin1Char('\\')))
+            std::abort();
+        for (QChar c : part)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+                std::abort();
+    }
+    if (parts->first().size() >= 2 && parts->first().at(1) == QLatin1Char(':') &&
+        parts->first().at(0).isLetter() && parts->first().at(0).unicode() < 0x80)
+        std::abort();
+    return 0;
+}

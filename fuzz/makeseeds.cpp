@@ -1,0 +1,201 @@
+// Writes the fuzzers' seed corpora, and the hostile corpus of the tests.
+//   makeseeds --seeds DIR     small valid files of every kind, DIR/<target>/
+//   makeseeds --hostile DIR   the bad inputs the program must refuse cleanly
+
+#include "bigwriter.h"
+#include "samplefiles.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QMap>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+using Files = QMap<QString, QByteArray>;
+
+QByteArray big(const QVector<QPair<QByteArray, QByteArray>> &entries, bool compressEntries = false)
+{
+    std::vector<BigEntry> records(size_t(entries.size()));
+    QVector<QByteArray> stored;
+    for (int i = 0; i < entries.size(); ++i) {
+        records[size_t(i)].path = entries[i].first;
+        stored << (compressEntries ? refpCompress(entries[i].second) : entries[i].second);
+    }
+    quint64 offset = bigDirectoryEnd(records);
+    QByteArray data;
+    for (int i = 0; i < entries.size(); ++i) {
+        records[size_t(i)].offset = qint32(offset);
+        records[size_t(i)].size = stored[i].size();
+        offset += quint64(stored[i].size());
+        data += stored[i];
+    }
+    return bigHeaderAndDirectory(records, quint32(offset)) + data;
+}
+
+QByteArray be32(quint32 v)
+{
+    return QByteArray() + char(v >> 24) + char(v >> 16) + char(v >> 8) + char(v);
+}
+
+QByteArray record(quint32 offset, quint32 size, const QByteArray &path)
+{
+    return be32(offset) + be32(size) + path + '\0';
+}
+
+QByteArray header(quint32 count)
+{
+    return QByteArray("BIGF") + QByteArray(4, '\0') + be32(count) + be32(0);
+}
+
+QByteArray tpiHeader(quint16 w, quint16 h, quint16 blocks)
+{
+    QByteArray out("1IPT8888");
+    out += QByteArray(4, '\0');
+    for (quint16 v : {w, h, blocks, quint16(0)})
+        out += QByteArray() + char(v) + char(v >> 8);
+    return out;
+}
+
+Files seeds()
+{
+    Files f;
+    const QImage small = patternImage(8, 6, true);
+    f["refp/text"] = refpCompress(QByteArray("the archive holds a folder of files ").repeated(20));
+    f["refp/runs"] = refpCompress(QByteArray(300, 'a') + QByteArray(40, 'b') + "abcabcabc");
+    f["refp/empty"] = refpCompress(QByteArray());
+    f["refp/wide"] = QByteArray("\x91\xFB\x00\x00\x00\x09\x00\x00\x00\x05\xFF"
+                                "abc",
+                                14);
+    f["big/plain"] = big({{"a\\b.ini", "k=v"}, {"c.tga", "x"}, {"d", ""}});
+    f["big/entries"] = big({{"x\\y.png", "png bytes"}, {"x\\z", "zzzzzzzzzzzz"}}, true);
+    f["big/whole"] = refpCompress(big({{"dir\\f.xml", "<a/>"}}));
+    f["png/rgb"] = makePng(small, {2});
+    f["png/rgba"] = makePng(small, {6});
+    f["png/interlaced"] = makePng(small, {6, 8, true});
+    f["png/palette"] = makePng(small, {3});
+    f["png/grey16"] = makePng(small, {0, 16});
+    for (int depth : {16, 24, 32}) {
+        const QByteArray pixels = tgaPixels(small, depth, depth != 24);
+        f[QString("tga/plain%1").arg(depth)] =
+            makeTga(2, depth, 8, 6, depth == 24 ? 0 : 0x20, pixels);
+        f[QString("tga/rle%1").arg(depth)] =
+            makeTga(10, depth, 8, 6, 0x28, tgaRle(pixels, depth / 8));
+    }
+    for (uint8_t type : {0x7D, 0x7F, 0x6D, 0x7E, 0x78, 0x60, 0x61, 0x62})
+        f[QString("tpi/type%1").arg(type, 2, 16)] =
+            makeTpi(8, 8, {tpiBlockOf(patternImage(8, 8, true), type)});
+    f["tpi/refp"] =
+        makeTpi(16, 8, {tpiBlockOf(small.copy(0, 0, 8, 8), 0x7D), tpiBlockOf(small, 0x78)}, true);
+    f["safepath/plain"] = "data\\art\\logo.tga";
+    f["safepath/slashes"] = "a/b/c";
+    f["safepath/dots"] = "..\\..\\x";
+    return f;
+}
+
+Files hostile()
+{
+    Files f;
+    const QByteArray two = record(0, 0, "one") + record(0, 0, "two");
+    // Archives.
+    f["empty.big"] = "";
+    f["three-bytes.big"] = "BIG";
+    f["wrong-signature.big"] = "FGIB" + QByteArray(12, '\0');
+    f["cut-directory.big"] = header(5) + two + "\0\0\0";
+    f["count-4294967295.big"] = header(0xFFFFFFFFu) + two;
+    f["offsets-past-end.big"] =
+        header(2) + record(0x7FFFFFF0u, 16, "a.ini") + record(0xFFFFFFF0u, 8, "b.png");
+    f["negative-sizes.big"] =
+        header(2) + record(40, 0xFFFFFFFFu, "a.ini") + record(40, 0x80000000u, "b.tga");
+    f["hostile-paths.big"] = big({{"..\\..\\x", "1"},
+                                  {"a\\..\\..\\x", "2"},
+                                  {"\\x", "3"},
+                                  {"/x", "4"},
+                                  {"C:\\x", "5"},
+                                  {"a\\\\b", "6"},
+                                  {"bell\x07", "7"},
+                                  {"ok.ini", "8"}});
+    f["deep-path.big"] = big({{QByteArray(100000, '\\') + "x.ini", "deep"}});
+    f["damaged-whole.big"] = refpCompress(big({{"a", "b"}})).chopped(3);
+    f["whole-declares-4gib.big"] = QByteArray("\x90\xFB\xFF\xFF\xFF\xFF\xFC", 7);
+    f["entry-declares-4gib.big"] = big({{"a.ini", QByteArray("\x90\xFB\xFF\xFF\xFF\xFF\xE0"
+                                                             "abcd",
+                                                             11)}});
+    f["entry-refp-damaged.big"] = big({{"a.png", refpCompress(QByteArray(5000, 'x')).chopped(2)}});
+    // Refp streams.
+    f["declares-4gib.refp"] = QByteArray("\x90\xFB\xFF\xFF\xFF\xFF\xFC", 7);
+    f["cut.refp"] = refpCompress(QByteArray("hello hello hello hello")).chopped(2);
+    f["offset-before-start.refp"] = QByteArray("\x10\xFB\x00\x00\x03\x00\x00\xFC", 8);
+    f["overlong.refp"] = QByteArray("\x10\xFB\x00\x00\x02\xE0"
+                                    "abcd\xFC",
+                                    11);
+    f["not-refp.refp"] = "plain bytes";
+    // Images.
+    const QImage small = patternImage(16, 16, true);
+    const QByteArray png = makePng(small, {6});
+    f["not-png.png"] = "GIF89a not a png";
+    f["palette.png"] = makePng(small, {3});
+    f["sixteen-bit.png"] = makePng(small, {6, 16});
+    f["cut-idat.png"] = png.left(png.indexOf("IDAT") + 20);
+    QByteArray badCrc = png;
+    badCrc[png.indexOf("IDAT") + 10] = char(badCrc[png.indexOf("IDAT") + 10] ^ 0x40);
+    f["bad-crc.png"] = badCrc;
+    QByteArray hugePng = png;
+    hugePng.replace(16, 8, be32(30000) + be32(30000));
+    f["huge-ihdr.png"] = hugePng;
+    f["tiny.tga"] = QByteArray(10, '\0');
+    f["colour-mapped.tga"] = makeTga(1, 8, 4, 4, 0, QByteArray(16, 0));
+    f["cut-plain.tga"] = makeTga(2, 32, 64, 64, 0, QByteArray(100, '\x55'));
+    f["rle-runs-out.tga"] = makeTga(10, 24, 64, 64, 0, QByteArray("\xFF\x01\x02", 3));
+    f["rle-past-end.tga"] =
+        makeTga(10, 32, 2, 2, 0, QByteArray("\xFF\x01\x02\x03\x04", 5).repeated(4));
+    f["huge.tga"] = makeTga(2, 32, 32767, 32767, 0, QByteArray(64, '\x7F'));
+    f["negative-size.tga"] = makeTga(2, 24, 0x8000, 0x8000, 0, QByteArray(64, 0));
+    f["huge-colour-map.tga"] =
+        makeTga(2, 24, 4, 4, 0, QByteArray(48, 0), {}, QByteArray(3, 0), 24) +
+        QByteArray(2, '\xFF');
+    f["tiny.tpi"] = "1IPT";
+    f["reversed-magic.tpi"] = "TPI1" + tpiHeader(4, 4, 0).mid(4);
+    f["records-past-end.tpi"] = tpiHeader(64, 64, 500) + QByteArray("\xFF\xFF\x00\x00", 4) + "abc";
+    f["block-short-header.tpi"] =
+        tpiHeader(8, 8, 1) + QByteArray("\x06\x00\x00\x00", 4) + "\x7D\0\0\0\x08\0";
+    f["dxt-short.tpi"] = makeTpi(64, 64, {{0x62, 64, 64, QByteArray(40, '\x33')}});
+    f["refp-damaged.tpi"] =
+        makeTpi(8, 8, {tpiBlockOf(patternImage(8, 8, true), 0x7D)}, true).chopped(3);
+    f["huge.tpi"] = tpiHeader(65535, 65535, 0);
+    f["block-huge-dims.tpi"] = makeTpi(16, 16,
+                                       {{0x7D, 65535, 65535, QByteArray(64, '\x11')},
+                                        {0x60, 65535, 65535, QByteArray(64, '\x22')}});
+    return f;
+}
+
+bool writeAll(const QString &dir, const Files &files)
+{
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        const QString path = dir + QLatin1Char('/') + it.key();
+        QDir().mkpath(path.section(QLatin1Char('/'), 0, -2));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(it.value()) != it.value().size()) {
+            std::fprintf(stderr, "makeseeds: cannot write %s\n", qPrintable(path));
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() != 3 || (args[1] != "--seeds" && args[1] != "--hostile")) {
+        std::fprintf(stderr, "usage: makeseeds --seeds DIR | --hostile DIR\n");
+        return 2;
+    }
+    return writeAll(args[2], args[1] == "--seeds" ? seeds() : hostile()) ? 0 : 1;
+}
