@@ -66,4 +66,25 @@ bool entryBytes(const BigArchive &archive, const BigEntry &entry, bool raw, QByt
     return true;
 }
 
+bool readNamedEntry(const QString &archivePath, const QString &name, bool raw, QByteArray &out,
+                    QString *storedPath)
+{
+    BigArchive archive;
+    if (!openArchive(archivePath, archive))
+        return false;
+    const BigEntry *entry = findEntry(archive, name);
+    if (!entry) {
+        printError(QStringLiteral("%1: no entry %2").arg(archivePath, name));
+        return false;
+    }
+    QString problem;
+    if (!entryBytes(archive, *entry, raw, out, problem)) {
+        printError(QStringLiteral("%1: %2").arg(name, problem));
+        return false;
+    }
+    if (storedPath)
+        *storedPath = entry->pathText();
+    return true;
+}
+
 } // namespace cli

@@ -19,4 +19,9 @@ const BigEntry *findEntry(const BigArchive &archive, const QString &name);
 bool entryBytes(const BigArchive &archive, const BigEntry &entry, bool raw, QByteArray &out,
                 QString &problem);
 
+// Opens `archivePath`, finds `name` in it and reads its bytes (unpacked
+// unless `raw`); `storedPath` gets the entry's stored path. Reports failure.
+bool readNamedEntry(const QString &archivePath, const QString &name, bool raw, QByteArray &out,
+                    QString *storedPath = nullptr);
+
 } // namespace cli

@@ -135,20 +135,9 @@ int runCat(const QStringList &arguments)
     if (auto done = verb.parse(arguments, 2, 2))
         return *done;
     const QStringList positional = verb.parser.positionalArguments();
-    BigArchive archive;
-    if (!openArchive(positional.at(0), archive))
-        return Failure;
-    const BigEntry *entry = findEntry(archive, positional.at(1));
-    if (!entry) {
-        printError(QStringLiteral("%1: no entry %2").arg(positional.at(0), positional.at(1)));
-        return Failure;
-    }
     QByteArray bytes;
-    QString problem;
-    if (!entryBytes(archive, *entry, verb.parser.isSet(rawOption), bytes, problem)) {
-        printError(QStringLiteral("%1: %2").arg(positional.at(1), problem));
+    if (!readNamedEntry(positional.at(0), positional.at(1), verb.parser.isSet(rawOption), bytes))
         return Failure;
-    }
     if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
         std::fflush(stdout) != 0) {
         printError(QStringLiteral("cannot write to stdout"));

@@ -62,20 +62,8 @@ int runRender(const QStringList &arguments)
     QByteArray bytes;
     QString name = positional.at(0);
     if (positional.size() == 2) {
-        BigArchive archive;
-        if (!openArchive(positional.at(0), archive))
+        if (!readNamedEntry(positional.at(0), positional.at(1), false, bytes, &name))
             return Failure;
-        const BigEntry *entry = findEntry(archive, positional.at(1));
-        if (!entry) {
-            printError(QStringLiteral("%1: no entry %2").arg(positional.at(0), positional.at(1)));
-            return Failure;
-        }
-        QString problem;
-        if (!entryBytes(archive, *entry, false, bytes, problem)) {
-            printError(QStringLiteral("%1: %2").arg(positional.at(1), problem));
-            return Failure;
-        }
-        name = entry->pathText();
     } else {
         InputFile input;
         if (!input.open(name))

@@ -2,7 +2,6 @@
 // program previews, all drawn or written by this program.
 //   makedemo OUTPUT.big FONT.ttf
 
-#include "bigwriter.h"
 #include "samplefiles.h"
 
 #include <QBuffer>
@@ -14,16 +13,8 @@
 #include <QSaveFile>
 
 #include <cstdio>
-#include <vector>
 
 namespace {
-
-struct Entry
-{
-    QByteArray path;
-    QByteArray data;
-    bool compress = false;
-};
 
 // A landscape-like picture: sky, sun, hills and the program's name.
 QImage scenery(int w, int h, bool transparentSky)
@@ -155,7 +146,7 @@ int main(int argc, char **argv)
         long_text +=
             QStringLiteral("line%1=this entry is stored Refp-compressed in the archive\n").arg(i);
 
-    const std::vector<Entry> entries = {
+    const QVector<SampleEntry> entries = {
         {"text\\readme.ini", ini},
         {"text\\table.csv", csv},
         {"text\\colours.xml", xml},
@@ -186,24 +177,9 @@ int main(int argc, char **argv)
         {"misc\\deep\\er\\and\\deeper\\note.ini", "[note]\nfound=yes\n"},
     };
 
-    std::vector<BigEntry> records(entries.size());
-    QVector<QByteArray> stored;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        records[i].path = entries[i].path;
-        stored << (entries[i].compress ? refpCompress(entries[i].data) : entries[i].data);
-    }
-    quint64 offset = bigDirectoryEnd(records);
-    for (size_t i = 0; i < records.size(); ++i) {
-        records[i].offset = qint32(offset);
-        records[i].size = stored[int(i)].size();
-        offset += quint64(stored[int(i)].size());
-    }
+    const QByteArray archive = makeBig(entries);
     QSaveFile out(QString::fromLocal8Bit(argv[1]));
-    bool ok = out.open(QIODevice::WriteOnly) &&
-              out.write(bigHeaderAndDirectory(records, quint32(offset))) >= 0;
-    for (const QByteArray &data : stored)
-        ok = ok && out.write(data) == data.size();
-    if (!ok || !out.commit()) {
+    if (!out.open(QIODevice::WriteOnly) || out.write(archive) != archive.size() || !out.commit()) {
         std::fprintf(stderr, "makedemo: cannot write %s\n", argv[1]);
         return 1;
     }

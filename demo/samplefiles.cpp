@@ -1,5 +1,6 @@
 #include "samplefiles.h"
 
+#include "bigwriter.h"
 #include "gfxcore.h"
 
 #include <png.h>
@@ -247,4 +248,23 @@ QByteArray refpCompress(const QByteArray &data)
         GfxCore_Compress(data.constData(), size_t(data.size()), out.data(), size_t(out.size()));
     out.truncate(int(n));
     return out;
+}
+
+QByteArray makeBig(const QVector<SampleEntry> &entries)
+{
+    std::vector<BigEntry> records(size_t(entries.size()));
+    QVector<QByteArray> stored;
+    for (int i = 0; i < entries.size(); ++i) {
+        records[size_t(i)].path = entries[i].path;
+        stored << (entries[i].compress ? refpCompress(entries[i].data) : entries[i].data);
+    }
+    quint64 offset = bigDirectoryEnd(records);
+    QByteArray data;
+    for (int i = 0; i < entries.size(); ++i) {
+        records[size_t(i)].offset = qint32(offset);
+        records[size_t(i)].size = stored[i].size();
+        offset += quint64(stored[i].size());
+        data += stored[i];
+    }
+    return bigHeaderAndDirectory(records, quint32(offset)) + data;
 }

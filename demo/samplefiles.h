@@ -55,5 +55,15 @@ QByteArray tpiBlockBytes(const TpiBlock &block);
 // high bits of each channel; DXT types go through squish's compressor).
 TpiBlock tpiBlockOf(const QImage &image, uint8_t typeCode);
 
+struct SampleEntry
+{
+    QByteArray path;
+    QByteArray data;
+    bool compress = false; // store the data as a Refp stream
+};
+
+// A well-formed BIG archive: header, directory, then each entry's data in order.
+QByteArray makeBig(const QVector<SampleEntry> &entries);
+
 // `data` as a Refp stream, through GfxCore's own encoder.
 QByteArray refpCompress(const QByteArray &data);

@@ -2,7 +2,6 @@
 //   makeseeds --seeds DIR     small valid files of every kind, DIR/<target>/
 //   makeseeds --hostile DIR   the bad inputs the program must refuse cleanly
 
-#include "bigwriter.h"
 #include "samplefiles.h"
 
 #include <QCoreApplication>
@@ -20,21 +19,10 @@ using Files = QMap<QString, QByteArray>;
 
 QByteArray big(const QVector<QPair<QByteArray, QByteArray>> &entries, bool compressEntries = false)
 {
-    std::vector<BigEntry> records(size_t(entries.size()));
-    QVector<QByteArray> stored;
-    for (int i = 0; i < entries.size(); ++i) {
-        records[size_t(i)].path = entries[i].first;
-        stored << (compressEntries ? refpCompress(entries[i].second) : entries[i].second);
-    }
-    quint64 offset = bigDirectoryEnd(records);
-    QByteArray data;
-    for (int i = 0; i < entries.size(); ++i) {
-        records[size_t(i)].offset = qint32(offset);
-        records[size_t(i)].size = stored[i].size();
-        offset += quint64(stored[i].size());
-        data += stored[i];
-    }
-    return bigHeaderAndDirectory(records, quint32(offset)) + data;
+    QVector<SampleEntry> samples;
+    for (const auto &entry : entries)
+        samples.append({entry.first, entry.second, compressEntries});
+    return makeBig(samples);
 }
 
 QByteArray be32(quint32 v)

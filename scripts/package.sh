@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-vorland_install_packages dpkg-dev lintian desktop-file-utils appstream fakeroot
+vorland_install_packages dpkg-dev lintian desktop-file-utils appstream
 umask 022
 
 build="${PACKAGE_BUILD_DIR:-build-package}"

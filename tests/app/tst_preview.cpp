@@ -41,7 +41,7 @@ private slots:
 
 private:
     // Opens an archive of `entries` in the window and makes row `row` current.
-    void open(const QVector<TestEntry> &entries);
+    void open(const QVector<SampleEntry> &entries);
     void select(int row);
     QWidget *shown() const { return window->previewArea->widget(); }
     QString info() const { return window->imageInfoLabel->text(); }
@@ -85,7 +85,7 @@ void TestPreview::cleanup()
     QDir::setCurrent(workingFolder);
 }
 
-void TestPreview::open(const QVector<TestEntry> &entries)
+void TestPreview::open(const QVector<SampleEntry> &entries)
 {
     const QString path = dir->filePath("a.big");
     QVERIFY(writeFile(path, makeBig(entries)));

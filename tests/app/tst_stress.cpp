@@ -47,7 +47,7 @@ void TestStress::manyArchivesDoNotGrowMemory()
     for (int y = 0; y < picture.height(); ++y)
         bgra += QByteArray(reinterpret_cast<const char *>(picture.constScanLine(y)),
                            picture.width() * 4);
-    const QVector<TestEntry> entries{
+    const QVector<SampleEntry> entries{
         {"t\\a.ini", "[s]\nk=v\n"},
         {"t\\b.csv", "a\tb\n1\t2\n"},
         {"t\\c.xml", "<?xml version=\"1.0\"?>\n<a b=\"c\"/>\n"},

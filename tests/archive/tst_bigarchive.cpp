@@ -191,7 +191,7 @@ void TestBigArchive::entryData()
 void TestBigArchive::readsOnlyTheDirectory()
 {
     // 4 MiB of entry data behind a small directory.
-    QVector<TestEntry> entries;
+    QVector<SampleEntry> entries;
     for (int i = 0; i < 64; ++i)
         entries.append(
             {QByteArray("folder\\file") + QByteArray::number(i), QByteArray(65536, char(i))});

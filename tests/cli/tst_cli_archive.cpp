@@ -43,7 +43,7 @@ namespace {
 
 const QByteArray text = testdata::text(20000);
 
-QVector<TestEntry> sample()
+QVector<SampleEntry> sample()
 {
     return {{"data\\art\\logo.tga", "TGA bytes"},
             {"data\\notes.txt", text, true},

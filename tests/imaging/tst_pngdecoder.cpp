@@ -2,8 +2,8 @@
 // and the channel expansion the other decoders share.
 
 #include "decoder.h"
+#include "decodewith.h"
 #include "pngdecoder.h"
-#include "reportrecorder.h"
 #include "samplefiles.h"
 
 #include <QtTest>
@@ -14,27 +14,9 @@ namespace {
 const QString unsupported =
     "Unsupported .png file! Only 8 bit per color channel RGB or RGBA is supported!";
 
-struct Result
+DecodeResult decode(const QByteArray &bytes)
 {
-    bool ok;
-    QImage image;
-    QStringList messages;
-    int width, height;
-    QString format;
-};
-
-Result decode(const QByteArray &bytes)
-{
-    ReportRecorder recorder;
-    PngDecoder decoder;
-    const bool ok =
-        decoder.load(reinterpret_cast<const uchar *>(bytes.constData()), quint32(bytes.size()));
-    return {ok,
-            decoder.toImage(),
-            recorder.messages,
-            decoder.width(),
-            decoder.height(),
-            decoder.formatName()};
+    return decodeWith<PngDecoder>(bytes);
 }
 
 // A PNG chunk with its length and checksum.
@@ -93,7 +75,7 @@ void TestPngDecoder::decodes()
     QFETCH(QByteArray, png);
     QFETCH(QImage, expected);
     QFETCH(QString, format);
-    const Result r = decode(png);
+    const DecodeResult r = decode(png);
     QVERIFY(r.ok);
     QVERIFY(r.messages.isEmpty());
     QCOMPARE(r.image.format(), QImage::Format_ARGB32);
@@ -123,7 +105,7 @@ void TestPngDecoder::refused()
 {
     QFETCH(QByteArray, png);
     QFETCH(QString, message);
-    const Result r = decode(png);
+    const DecodeResult r = decode(png);
     QVERIFY(!r.ok);
     QCOMPARE(r.messages, QStringList{message});
     QVERIFY(r.image.isNull());
@@ -147,7 +129,7 @@ void TestPngDecoder::damaged_data()
 void TestPngDecoder::damaged()
 {
     QFETCH(QByteArray, png);
-    const Result r = decode(png);
+    const DecodeResult r = decode(png);
     QVERIFY(!r.ok);
     QCOMPARE(r.messages.size(), 1);
     QVERIFY(r.image.isNull());
@@ -159,7 +141,7 @@ void TestPngDecoder::laterChunksDoNotMatter()
     const QImage image = patternImage(10, 10, false);
     QByteArray png = makePng(image);
     png.insert(png.size() - 12, chunk("tEXt", "Comment\0broken", false));
-    const Result r = decode(png);
+    const DecodeResult r = decode(png);
     QVERIFY(r.ok);
     QCOMPARE(r.image, image);
 }
@@ -175,7 +157,7 @@ void TestPngDecoder::sizeCap()
     ihdr += QByteArray("\x08\x06\x00\x00\x00", 5);
     const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", ihdr) +
                            chunk("IDAT", QByteArray(8, 0)) + chunk("IEND", {});
-    const Result r = decode(png);
+    const DecodeResult r = decode(png);
     QVERIFY(!r.ok);
     QCOMPARE(r.messages.size(), 1);
     QVERIFY(r.messages.first().startsWith("Image too large"));

@@ -1,7 +1,7 @@
 // TgaDecoder: depths, row orders, run-length packets, colour maps, format
 // names, refused and cut-short files.
 
-#include "reportrecorder.h"
+#include "decodewith.h"
 #include "samplefiles.h"
 #include "tgadecoder.h"
 
@@ -9,27 +9,9 @@
 
 namespace {
 
-struct Result
+DecodeResult decode(const QByteArray &bytes)
 {
-    bool ok;
-    QImage image;
-    QStringList messages;
-    int width, height;
-    QString format;
-};
-
-Result decode(const QByteArray &bytes)
-{
-    ReportRecorder recorder;
-    TgaDecoder decoder;
-    const bool ok =
-        decoder.load(reinterpret_cast<const uchar *>(bytes.constData()), quint32(bytes.size()));
-    return {ok,
-            decoder.toImage(),
-            recorder.messages,
-            decoder.width(),
-            decoder.height(),
-            decoder.formatName()};
+    return decodeWith<TgaDecoder>(bytes);
 }
 
 // Run-length packets over the whole pixel stream, as long as they go (up to
@@ -134,7 +116,7 @@ void TestTgaDecoder::depthsAndOrders()
     QFETCH(QByteArray, tga);
     QFETCH(QImage, expected);
     QFETCH(QString, format);
-    const Result r = decode(tga);
+    const DecodeResult r = decode(tga);
     QVERIFY(r.ok);
     QVERIFY(r.messages.isEmpty());
     QCOMPARE(r.image, expected);
@@ -158,7 +140,7 @@ void TestTgaDecoder::sixteenBitPixels()
 {
     QFETCH(uint, value);
     QFETCH(uint, argb);
-    const Result r = decode(makeTga(2, 16, 1, 1, 0, pixel16(value)));
+    const DecodeResult r = decode(makeTga(2, 16, 1, 1, 0, pixel16(value)));
     QVERIFY(r.ok);
     QCOMPARE(r.image.pixel(0, 0), QRgb(argb));
 }
@@ -170,7 +152,7 @@ void TestTgaDecoder::packets()
     const QByteArray a("\x01\x02\x03", 3), b("\x04\x05\x06", 3), c("\x07\x08\x09", 3),
         d("\x0A\x0B\x0C", 3);
     const QByteArray data = "\x02" + b + c + d + "\x83" + a + "\x83" + b + "\x82" + c;
-    const Result r = decode(makeTga(10, 24, 5, 3, 0x20, data));
+    const DecodeResult r = decode(makeTga(10, 24, 5, 3, 0x20, data));
     QVERIFY(r.ok);
     auto rgb = [](const QByteArray &p) { return qRgb(uchar(p[2]), uchar(p[1]), uchar(p[0])); };
     const QVector<QRgb> expected{rgb(b), rgb(c), rgb(d), rgb(a), rgb(a), rgb(a), rgb(a), rgb(b),
@@ -182,7 +164,7 @@ void TestTgaDecoder::packets()
 void TestTgaDecoder::transparentAlpha()
 {
     const QByteArray pixels = QByteArray("\x10\x20\x30\x00", 4).repeated(6);
-    const Result r = decode(makeTga(2, 32, 3, 2, 0x08, pixels));
+    const DecodeResult r = decode(makeTga(2, 32, 3, 2, 0x08, pixels));
     QVERIFY(r.ok);
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
@@ -195,14 +177,14 @@ void TestTgaDecoder::colorMaps()
     const QByteArray pixels = tgaPixels(image, 24, false);
     // A map type of 1 with an empty map is accepted; a map with entries is
     // skipped (entries times entry size) before the pixels.
-    const Result empty = decode(makeTga(2, 24, 5, 4, 0, pixels, {}, {}, 24));
+    const DecodeResult empty = decode(makeTga(2, 24, 5, 4, 0, pixels, {}, {}, 24));
     QVERIFY(empty.ok);
     QCOMPARE(empty.image, image);
-    const Result mapped =
+    const DecodeResult mapped =
         decode(makeTga(2, 24, 5, 4, 0, pixels, "id", QByteArray(3 * 10, '\x7F'), 24));
     QVERIFY(mapped.ok);
     QCOMPARE(mapped.image, image);
-    const Result fifteen =
+    const DecodeResult fifteen =
         decode(makeTga(2, 24, 5, 4, 0, pixels, {}, QByteArray(2 * 7, '\x01'), 15));
     QCOMPARE(fifteen.image, image);
 }
@@ -233,7 +215,7 @@ void TestTgaDecoder::refused()
     QFETCH(QByteArray, tga);
     QFETCH(QString, message);
     QFETCH(QString, format);
-    const Result r = decode(tga);
+    const DecodeResult r = decode(tga);
     QVERIFY(!r.ok);
     QCOMPARE(r.messages, QStringList{message});
     QVERIFY(r.image.isNull());
@@ -265,7 +247,7 @@ void TestTgaDecoder::cutShort()
     // What is there decodes; the rest stays transparent, and nothing is said.
     QFETCH(QByteArray, tga);
     QFETCH(int, pixelsShown);
-    const Result r = decode(tga);
+    const DecodeResult r = decode(tga);
     QVERIFY(r.ok);
     QVERIFY(r.messages.isEmpty());
     for (int i = 0; i < 12; ++i) {
@@ -284,7 +266,7 @@ void TestTgaDecoder::sizeCapAndBeforeLoad()
     QCOMPARE(fresh.formatName(), QString("UNKNOWN"));
     QVERIFY(fresh.toImage().isNull());
 
-    const Result huge = decode(makeTga(10, 32, 32767, 32767, 0, "\xFF\x01\x02\x03\x04"));
+    const DecodeResult huge = decode(makeTga(10, 32, 32767, 32767, 0, "\xFF\x01\x02\x03\x04"));
     QVERIFY(!huge.ok);
     QCOMPARE(huge.messages.size(), 1);
     QVERIFY(huge.messages.first().startsWith("Image too large"));

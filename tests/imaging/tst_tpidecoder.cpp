@@ -1,8 +1,8 @@
 // TpiDecoder: every block type, the layout of blocks, DXT through squish,
 // Refp-compressed blocks, refused files and blocks cut short.
 
+#include "decodewith.h"
 #include "gfxcorecodec.h"
-#include "reportrecorder.h"
 #include "samplefiles.h"
 #include "testdata.h"
 #include "tpidecoder.h"
@@ -12,27 +12,9 @@
 
 namespace {
 
-struct Result
+DecodeResult decode(const QByteArray &bytes)
 {
-    bool ok;
-    QImage image;
-    QStringList messages;
-    int width, height;
-    QString format;
-};
-
-Result decode(const QByteArray &bytes)
-{
-    ReportRecorder recorder;
-    TpiDecoder decoder;
-    const bool ok =
-        decoder.load(reinterpret_cast<const uchar *>(bytes.constData()), quint32(bytes.size()));
-    return {ok,
-            decoder.toImage(),
-            recorder.messages,
-            decoder.width(),
-            decoder.height(),
-            decoder.formatName()};
+    return decodeWith<TpiDecoder>(bytes);
 }
 
 // BGRA bytes of an image, as 0x7D blocks store them.
@@ -122,7 +104,7 @@ void TestTpiDecoder::cleanupTestCase()
 void TestTpiDecoder::exactBlock()
 {
     const QImage picture = patternImage(16, 8, true);
-    const Result r = decode(makeTpi(16, 8, {{0x7D, 16, 8, bgra(picture)}}));
+    const DecodeResult r = decode(makeTpi(16, 8, {{0x7D, 16, 8, bgra(picture)}}));
     QVERIFY(r.ok);
     QVERIFY(r.messages.isEmpty());
     QCOMPARE(r.image, picture);
@@ -152,7 +134,7 @@ void TestTpiDecoder::pixelFormats()
     QFETCH(QByteArray, pixel);
     QFETCH(uint, argb);
     // A 3 x 2 block of that pixel: each is read at its own stride.
-    const Result r = decode(makeTpi(3, 2, {{uint8_t(type), 3, 2, pixel.repeated(6)}}));
+    const DecodeResult r = decode(makeTpi(3, 2, {{uint8_t(type), 3, 2, pixel.repeated(6)}}));
     QVERIFY(r.ok);
     for (int i = 0; i < 6; ++i)
         QCOMPARE(r.image.pixel(i % 3, i / 3), QRgb(argb));
@@ -162,7 +144,7 @@ void TestTpiDecoder::layout()
 {
     const QRgb red = 0xFFFF0000, green = 0xFF00FF00, blue = 0xFF0000FF, white = 0xFFFFFFFF;
     // Two 64 x 64 blocks side by side.
-    Result r = decode(makeTpi(128, 64, {solid(64, 64, red), solid(64, 64, green)}));
+    DecodeResult r = decode(makeTpi(128, 64, {solid(64, 64, red), solid(64, 64, green)}));
     QCOMPARE(r.image.pixel(63, 63), red);
     QCOMPARE(r.image.pixel(64, 0), green);
     // Four fill 128 x 128 as two rows of two.
@@ -212,7 +194,7 @@ void TestTpiDecoder::dxt()
     QFETCH(QSize, size);
     const QImage source = patternImage(size.width(), size.height(), flags != squish::kDxt1);
     const QByteArray data = squishCompress(source, flags);
-    const Result r =
+    const DecodeResult r =
         decode(makeTpi(uint16_t(size.width()), uint16_t(size.height()),
                        {{uint8_t(type), uint16_t(size.width()), uint16_t(size.height()), data}}));
     QVERIFY(r.ok);
@@ -229,14 +211,14 @@ void TestTpiDecoder::compressedBlocks()
                                    {0x7D, 8, 8, bgra(picture.copy(8, 0, 8, 8))}};
     const QByteArray packed = makeTpi(16, 8, blocks, true);
     QVERIFY(packed.contains("Refp"));
-    const Result r = decode(packed);
+    const DecodeResult r = decode(packed);
     QVERIFY(r.ok);
     QCOMPARE(r.image, picture);
     QCOMPARE(r.image, decode(makeTpi(16, 8, blocks)).image);
 
     // Without the codec, compressed blocks are empty and nothing is shown.
     GfxCoreCodec::unload();
-    const Result without = decode(packed);
+    const DecodeResult without = decode(packed);
     QVERIFY(GfxCoreCodec::load());
     QVERIFY(without.ok);
     QCOMPARE(without.image.pixel(0, 0), QRgb(0));
@@ -261,7 +243,7 @@ void TestTpiDecoder::refused()
     QFETCH(QByteArray, tpi);
     QFETCH(QString, message);
     QFETCH(int, width);
-    const Result r = decode(tpi);
+    const DecodeResult r = decode(tpi);
     QVERIFY(!r.ok);
     QCOMPARE(r.messages.size(), 1);
     QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
@@ -301,7 +283,7 @@ void TestTpiDecoder::cutShort()
     // Whatever is there is shown, the rest stays clear, and nothing is said.
     QFETCH(QByteArray, tpi);
     QFETCH(int, pixelsShown);
-    const Result r = decode(tpi);
+    const DecodeResult r = decode(tpi);
     QVERIFY(r.ok);
     QVERIFY(r.messages.isEmpty());
     int shown = 0;

@@ -1,29 +1,8 @@
 #include "bigbuilder.h"
 
-#include "bigwriter.h"
-
 #include <QFile>
 
 #include <vector>
-
-QByteArray makeBig(const QVector<TestEntry> &entries)
-{
-    std::vector<BigEntry> records(size_t(entries.size()));
-    QVector<QByteArray> stored;
-    for (int i = 0; i < entries.size(); ++i) {
-        records[size_t(i)].path = entries[i].path;
-        stored << (entries[i].compress ? refpCompress(entries[i].data) : entries[i].data);
-    }
-    quint64 offset = bigDirectoryEnd(records);
-    QByteArray data;
-    for (int i = 0; i < entries.size(); ++i) {
-        records[size_t(i)].offset = qint32(offset);
-        records[size_t(i)].size = stored[i].size();
-        offset += quint64(stored[i].size());
-        data += stored[i];
-    }
-    return bigHeaderAndDirectory(records, quint32(offset)) + data;
-}
 
 QByteArray bigHeader(quint32 entryCount, quint32 archiveSize, quint32 headerLength,
                      const QByteArray &signature)

@@ -8,16 +8,6 @@
 
 // Building BIG archives in memory for tests, valid and otherwise.
 
-struct TestEntry
-{
-    QByteArray path;
-    QByteArray data;
-    bool compress = false; // store the data as a Refp stream
-};
-
-// A well-formed archive: header, directory, then each entry's data in order.
-QByteArray makeBig(const QVector<TestEntry> &entries);
-
 // A header with the given fields, in the byte orders of the format.
 QByteArray bigHeader(quint32 entryCount, quint32 archiveSize = 0, quint32 headerLength = 0,
                      const QByteArray &signature = "BIGF");
