@@ -73,12 +73,13 @@ inline uint8_t *copyMatchWide(uint8_t *op, size_t offset, size_t length)
         static const uint8_t widened[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
         // Repeat the `offset` bytes across a register rather than copying one
-        // byte at a time, each waiting for the store before it.
-        uint64_t v;
-        std::memcpy(&v, from, 8);
+        // byte at a time, each waiting for the store before it. Only bytes
+        // already written are read.
+        uint64_t pattern = 0;
+        for (size_t i = 0; i < offset; ++i)
+            pattern |= uint64_t(from[i]) << (8 * i);
         const unsigned bits = unsigned(offset) * 8;
-        const uint64_t pattern = v & ((uint64_t(1) << bits) - 1);
-        v = pattern;
+        uint64_t v = pattern;
         for (unsigned shift = bits; shift < 64; shift += bits)
             v |= pattern << shift;
         std::memcpy(op, &v, 8);
