@@ -92,6 +92,11 @@ void TestStress::manyArchivesDoNotGrowMemory()
           afterFirst / 1024, afterLast / 1024);
     QCOMPARE(previews, 200 * 11);
     QCOMPARE(recorder.messages.size(), 200); // the bad PNG, once per archive
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer holds freed memory back in its quarantine, so resident
+    // memory says nothing here; LeakSanitizer checks for leaks at exit instead.
+    QSKIP("resident memory is not comparable under AddressSanitizer");
+#endif
     QVERIFY2(afterLast <= afterFirst + afterFirst / 10,
              qPrintable(QString("%1 KiB after the first archive, %2 KiB after the last")
                             .arg(afterFirst / 1024)
