@@ -9,5 +9,5 @@ vorland_install_packages
 build="${BUILD_DIR:-build}"
 cmake -S . -B "$build" -DVORLAND_BUILD_TESTS=OFF -DVORLAND_BUILD_BENCH=OFF
 cmake --build "$build" -j"$(nproc)"
-cd "$build/demo"
+cd "$build/demo-files"
 exec ../bin/vorland "$@"

@@ -8,6 +8,6 @@ source scripts/deps.sh
 vorland_install_packages
 
 build="${BUILD_DIR:-build}"
-cmake -S . -B "$build" "$@"
+cmake -S . -B "$build" -DVORLAND_BUILD_TESTS=ON -DVORLAND_BUILD_BENCH=ON "$@"
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
