@@ -13,6 +13,8 @@
 
 #include <QFileInfo>
 
+#include <zlib.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <vector>
