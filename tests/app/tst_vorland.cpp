@@ -185,8 +185,23 @@ void TestVorland::tableSettings()
                      "border-bottom: 1px solid #89caff;    border-top: 1px solid #89caff;    "
                      "selection-color: black;}QTableView::item:selected:!active {    "
                      "background: #d9d9d9;    selection-color: black;}"));
-    QVERIFY(view->style()->inherits("QStyleSheetStyle") ||
-            dynamic_cast<Style_tweaks *>(view->style()));
+    // The table draws through the focus-free style: a focus rectangle drawn
+    // for it leaves the picture blank, where the application style draws one.
+    QStyleOptionFocusRect focus;
+    focus.initFrom(view);
+    focus.rect = QRect(2, 2, 28, 12);
+    focus.state |= QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange;
+    auto drawn = [&](const QStyle *style) {
+        QImage image(32, 16, QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, view);
+        return image;
+    };
+    QImage blank(32, 16, QImage::Format_ARGB32);
+    blank.fill(Qt::white);
+    QVERIFY(drawn(QApplication::style()) != blank);
+    QCOMPARE(drawn(view->style()), blank);
 
     // Clicking a cell selects its whole row.
     fill();
