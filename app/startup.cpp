@@ -8,9 +8,12 @@
 
 void appendPluginPaths()
 {
+    // Anchored to the program's own folder: plain relative names would make
+    // Qt load plug-ins from whatever folder the program was started in.
+    const QString home = QCoreApplication::applicationDirPath();
     QStringList paths = QCoreApplication::libraryPaths();
-    paths << QStringLiteral(".") << QStringLiteral("imageformats") << QStringLiteral("platforms")
-          << QStringLiteral("sqldrivers");
+    paths << home << home + QStringLiteral("/imageformats") << home + QStringLiteral("/platforms")
+          << home + QStringLiteral("/sqldrivers");
     QCoreApplication::setLibraryPaths(paths);
 }
 

@@ -27,8 +27,11 @@ void TestStartup::pluginPathsEndWithOurFour()
     appendPluginPaths();
     const QStringList after = QCoreApplication::libraryPaths();
     QCOMPARE(after.mid(0, before.size()), before);
-    QCOMPARE(after.mid(before.size()),
-             (QStringList{".", "imageformats", "platforms", "sqldrivers"}));
+    const QString home = QCoreApplication::applicationDirPath();
+    QCOMPARE(after.mid(before.size()), (QStringList{home, home + "/imageformats",
+                                                    home + "/platforms", home + "/sqldrivers"}));
+    for (const QString &path : after)
+        QVERIFY2(QDir::isAbsolutePath(path), qPrintable(path));
 }
 
 void TestStartup::icons_data()
