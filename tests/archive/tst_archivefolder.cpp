@@ -12,6 +12,7 @@ class TestArchiveFolder : public QObject
 private slots:
     void pathsMakeFolders();
     void namesAreExactAndEmptyNamesCount();
+    void manySubfoldersKeepTheirOrder();
     void sameNamesStaySeparate();
     void clearKeepsTheRoot();
     void deepPathsNeitherRecurseNorCrash();
@@ -69,6 +70,35 @@ void TestArchiveFolder::namesAreExactAndEmptyNamesCount()
     ArchiveFile *trailing = addPath(root, "x\\");
     QCOMPARE(trailing->name, QString());
     QCOMPARE(trailing->folder, root.findFolder("x"));
+}
+
+void TestArchiveFolder::manySubfoldersKeepTheirOrder()
+{
+    // Past a few subfolders names are found through an index, which grows:
+    // every name is found again, once, and the list keeps the order met.
+    ArchiveFolder root(true, nullptr, "$root$");
+    QStringList names;
+    for (int i = 0; i < 3000; ++i)
+        names << QString::number(i * 7919 % 3001) << QString::number(i * 7919 % 3001).toUpper();
+    names << ""
+          << "a"
+          << "A";
+    QVector<ArchiveFolder *> made;
+    for (const QString &name : names) {
+        ArchiveFolder *folder = root.obtainFolder(name);
+        if (!made.contains(folder))
+            made << folder;
+        QCOMPARE(folder->name, name);
+        QCOMPARE(root.findFolder(name), folder);
+    }
+    QCOMPARE(root.folders, made);
+    QCOMPARE(root.folders.size(), 3003);
+    for (ArchiveFolder *folder : made)
+        QCOMPARE(root.findFolder(folder->name), folder);
+    QCOMPARE(root.findFolder("3001"), nullptr);
+    root.clear();
+    QCOMPARE(root.findFolder("1"), nullptr);
+    QCOMPARE(root.obtainFolder("1")->name, QString("1"));
 }
 
 void TestArchiveFolder::sameNamesStaySeparate()
