@@ -135,6 +135,10 @@ Files hostile()
     QByteArray hugePng = png;
     hugePng.replace(16, 8, be32(30000) + be32(30000));
     f["huge-ihdr.png"] = hugePng;
+    // 1 x 2^28 pixels, within the size cap, behind a few bytes of image data.
+    QByteArray tallPng = makePng(patternImage(1, 1, true), {6});
+    tallPng.replace(16, 8, be32(1) + be32(1u << 28));
+    f["tall-few-bytes.png"] = tallPng;
     f["tiny.tga"] = QByteArray(10, '\0');
     f["colour-mapped.tga"] = makeTga(1, 8, 4, 4, 0, QByteArray(16, 0));
     f["cut-plain.tga"] = makeTga(2, 32, 64, 64, 0, QByteArray(100, '\x55'));
@@ -142,6 +146,9 @@ Files hostile()
     f["rle-past-end.tga"] =
         makeTga(10, 32, 2, 2, 0, QByteArray("\xFF\x01\x02\x03\x04", 5).repeated(4));
     f["huge.tga"] = makeTga(2, 32, 32767, 32767, 0, QByteArray(64, '\x7F'));
+    f["no-pixels-16384.tga"] = makeTga(2, 32, 16384, 16384, 0, {});
+    f["rle-few-packets-16384.tga"] =
+        makeTga(10, 32, 16384, 16384, 0, QByteArray("\xFF\x01\x02\x03\x04", 5).repeated(8));
     f["negative-size.tga"] = makeTga(2, 24, 0x8000, 0x8000, 0, QByteArray(64, 0));
     f["huge-colour-map.tga"] =
         makeTga(2, 24, 4, 4, 0, QByteArray(48, 0), {}, QByteArray(3, 0), 24) +
@@ -155,6 +162,9 @@ Files hostile()
     f["refp-damaged.tpi"] =
         makeTpi(8, 8, {tpiBlockOf(patternImage(8, 8, true), 0x7D)}, true).chopped(3);
     f["huge.tpi"] = tpiHeader(65535, 65535, 0);
+    f["few-blocks-16384.tpi"] = makeTpi(16384, 16384, {tpiBlockOf(patternImage(8, 8, true), 0x7D)});
+    f["refp-blocks-16384.tpi"] =
+        makeTpi(16384, 16384, {tpiBlockOf(patternImage(8, 8, true), 0x60)}, true);
     f["block-huge-dims.tpi"] = makeTpi(16, 16,
                                        {{0x7D, 65535, 65535, QByteArray(64, '\x11')},
                                         {0x60, 65535, 65535, QByteArray(64, '\x22')}});

@@ -63,6 +63,15 @@ bool checkImageSize(uint64_t width, uint64_t height)
                                .arg(sizeLimit));
 }
 
+bool checkImageData(uint64_t width, uint64_t height, uint64_t fillable, const QString &tooShort)
+{
+    if (!checkImageSize(width, height))
+        return false;
+    if (width * height <= fillable + kShortDataAllowance)
+        return true;
+    return showDecodeError(tooShort);
+}
+
 QImage newImage(int width, int height)
 {
     if (width < 0 || height < 0 || !checkImageSize(uint64_t(width), uint64_t(height)))

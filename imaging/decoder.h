@@ -38,6 +38,16 @@ void setImageSizeLimit(uint64_t pixels);
 // True when width x height is within the limit; otherwise tells the user.
 bool checkImageSize(uint64_t width, uint64_t height);
 
+// Pixels a picture may have beyond those its data can fill: a file cut short
+// still shows what it has, while a header alone can never make a decoder
+// allocate more than this for pixels its bytes could not hold.
+constexpr uint64_t kShortDataAllowance = uint64_t(1) << 20;
+
+// True when a width x height picture is within the size limit and within
+// kShortDataAllowance of the `fillable` pixels its data can give; otherwise
+// tells the user (`tooShort` for the second) and answers false.
+bool checkImageData(uint64_t width, uint64_t height, uint64_t fillable, const QString &tooShort);
+
 // A width x height ARGB32 picture cleared to transparent black. Null, after
 // telling the user, when it is too large or cannot be allocated.
 QImage newImage(int width, int height);

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -57,20 +56,49 @@ bool readHeader(png_structp png, png_infop info, Header *header)
     return true;
 }
 
-// Reads the pixels as blue, green, red, alpha straight into `rows`; RGB
-// images get an opaque alpha byte.
-bool readPixels(png_structp png, png_infop info, int colorType, png_bytepp rows)
+// Reads the pixels as blue, green, red, alpha straight into the picture's
+// rows, one row at a time (each pass of an interlaced image adds to them);
+// RGB images get an opaque alpha byte.
+bool readPixels(png_structp png, png_infop info, int colorType, QImage *image)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_set_bgr(png);
     if (colorType == PNG_COLOR_TYPE_RGB)
         png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-    png_set_interlace_handling(png);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
-    png_read_image(png, rows);
+    for (int pass = 0; pass < passes; ++pass) {
+        for (int y = 0; y < image->height(); ++y)
+            png_read_row(png, image->scanLine(y), nullptr);
+    }
     return true;
 }
+
+uint32_t bigEndian32(const uchar *p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+// Bytes of image data the file holds: the lengths of its IDAT chunks, as far
+// as the bytes go.
+uint64_t imageDataBytes(const uchar *data, uint32_t size)
+{
+    uint64_t total = 0;
+    for (uint64_t position = 8; position + 8 <= size;) {
+        const uint32_t length = bigEndian32(data + position);
+        const uchar *type = data + position + 4;
+        if (std::memcmp(type, "IDAT", 4) == 0)
+            total += std::min<uint64_t>(length, size - position - 8);
+        else if (std::memcmp(type, "IEND", 4) == 0)
+            break;
+        position += 12 + uint64_t(length);
+    }
+    return total;
+}
+
+// Deflate gives at most 1032 bytes for each byte it reads.
+constexpr uint64_t kMaxInflation = 1032;
 
 // Owns the libpng structures for the length of one load.
 struct PngReader
@@ -112,13 +140,21 @@ bool PngDecoder::load(const uchar *data, quint32 size)
         return showDecodeError(QStringLiteral(
             "Unsupported .png file! Only 8 bit per color channel RGB or RGBA is supported!"));
 
+    // Before anything is allocated: the picture must be within the size cap,
+    // and its image data able to inflate to the pixels the header declares.
+    if (!checkImageSize(imageWidth, imageHeight))
+        return false;
+    const uint64_t pixelBytes =
+        uint64_t(imageWidth) * imageHeight * (colorType == PNG_COLOR_TYPE_RGB ? 3 : 4);
+    if (pixelBytes > imageDataBytes(data, size) * kMaxInflation)
+        return showDecodeError(
+            QStringLiteral("Damaged .png file! (its image data cannot hold %1 x %2 pixels)")
+                .arg(imageWidth)
+                .arg(imageHeight));
     QImage decoded = newImage(int(imageWidth), int(imageHeight));
     if (decoded.isNull())
         return false;
-    std::vector<png_bytep> rows(imageHeight);
-    for (uint32_t y = 0; y < imageHeight; ++y)
-        rows[y] = decoded.scanLine(int(y));
-    if (!readPixels(reader.png, reader.info, colorType, rows.data()))
+    if (!readPixels(reader.png, reader.info, colorType, &decoded))
         return showDecodeError(QStringLiteral("Damaged .png file!"));
     image = decoded;
     return true;

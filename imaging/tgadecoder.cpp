@@ -59,8 +59,6 @@ bool TgaDecoder::load(const uchar *data, quint32 size)
     if (header[ColorMapType] > 1 || (depth != 32 && depth != 24 && depth != 16) ||
         (type != 2 && type != 10) || width() < 0 || height() < 0)
         return showDecodeError(QStringLiteral("Not a correct TGA file (Unsupported image type)"));
-    if (!checkImageSize(uint64_t(width()), uint64_t(height())))
-        return false;
 
     // The pixels follow the image ID and, when there is one, the colour map.
     uint64_t start = 18 + uint64_t(header[IdLength]);
@@ -69,6 +67,16 @@ bool TgaDecoder::load(const uchar *data, quint32 size)
             uint64_t(little16(header + ColorMapLength)) * ((header[ColorMapEntryBits] + 7u) / 8u);
     const uchar *pixels = data + qMin<uint64_t>(start, size);
     const size_t length = start < size ? size_t(size - start) : 0;
+    // Plain pixels are all there or not; one run-length packet of 1 + b
+    // bytes gives at most 128 pixels.
+    const uint64_t bytes = uint64_t(depth / 8);
+    const uint64_t fillable = type == 10 ? (length + bytes) / (1 + bytes) * 128 : length / bytes;
+    if (!checkImageData(uint64_t(width()), uint64_t(height()), fillable,
+                        QStringLiteral("Not a correct TGA file (its pixel data cannot fill "
+                                       "%1 x %2 pixels)")
+                            .arg(width())
+                            .arg(height())))
+        return false;
 
     // Decoded straight into the picture; whatever the data does not reach
     // is cleared afterwards.

@@ -211,6 +211,44 @@ bool tilesThePicture(const uchar *data, size_t size, unsigned count, unsigned wi
     return x0 == 0 && y0 >= height;
 }
 
+// Pixels a block of `type` can fill with `bytes` bytes of pixel data.
+uint64_t fillablePixels(uchar type, uint64_t bytes)
+{
+    switch (type) {
+    case 0x7D:
+    case 0x7F: return bytes / 4;
+    case 0x6D:
+    case 0x7E:
+    case 0x78: return bytes / 2;
+    case 0x60: return bytes / 8 * 16;
+    case 0x61:
+    case 0x62: return bytes / 16 * 16;
+    default: return 0;
+    }
+}
+
+// The most pixels the blocks can fill, from their records alone: a plain
+// block gives at most its size or what its bytes hold; a compressed one at
+// most two pixels for each byte its stream declares (DXT1, the densest
+// format), and no stream declares more than it can produce.
+uint64_t fillableByBlocks(const uchar *data, size_t size, unsigned count, bool compressed)
+{
+    uint64_t fillable = 0;
+    size_t position = 20;
+    for (unsigned i = 0; i < count && size - position >= 4; ++i) {
+        const size_t length = std::min<size_t>(little32(data + position), size - position - 4);
+        const uchar *block = data + position + 4;
+        position += 4 + length;
+        if (compressed) {
+            fillable += 2 * uint64_t(GfxCoreCodec::unpackedSize(block, length));
+        } else if (length > kBlockHeader) {
+            const uint64_t area = uint64_t(little16(block + 4)) * little16(block + 6);
+            fillable += std::min(area, fillablePixels(block[0], length - kBlockHeader));
+        }
+    }
+    return fillable;
+}
+
 // A stored Refp block unpacked; empty when it does not unpack.
 QByteArray unpackBlock(const uchar *stored, size_t length)
 {
@@ -238,9 +276,14 @@ bool TpiDecoder::load(const uchar *data, quint32 size)
         return showDecodeError(QStringLiteral("Incorrect TPI file (Not a TPI1 file)"));
     const bool compressed = little32(header + 8) == kRefp;
     const unsigned count = little16(header + 16);
+    if (!checkImageData(uint64_t(width()), uint64_t(height()),
+                        fillableByBlocks(data, size, count, compressed),
+                        QStringLiteral("Incorrect TPI file (its blocks cannot fill %1 x %2 pixels)")
+                            .arg(width())
+                            .arg(height())))
+        return false;
     QImage picture;
-    if (!compressed && tilesThePicture(data, size, count, unsigned(width()), unsigned(height())) &&
-        checkImageSize(uint64_t(width()), uint64_t(height()))) {
+    if (!compressed && tilesThePicture(data, size, count, unsigned(width()), unsigned(height()))) {
         picture = QImage(width(), height(), QImage::Format_ARGB32); // every pixel gets written
         if (picture.isNull())
             return showDecodeError(
