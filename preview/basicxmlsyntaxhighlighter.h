@@ -9,9 +9,14 @@
 // delimiters, attribute names, one-line comments and attribute values, each
 // pass over the whole line, later passes winning where they overlap. It keeps
 // no state between lines, so a comment that spans lines is not coloured.
+// Only the first kColouredLineLength characters of a line are coloured: on a
+// line of markup megabytes long, thousands of coloured runs make Qt's layout
+// take seconds.
 class BasicXMLSyntaxHighlighter : public QSyntaxHighlighter
 {
 public:
+    static constexpr int kColouredLineLength = 20000;
+
     // Attaches to the document of `parent` when it is a text editor.
     explicit BasicXMLSyntaxHighlighter(QObject *parent);
     ~BasicXMLSyntaxHighlighter() override;

@@ -15,6 +15,18 @@ QString decodeText(const char *data, int size)
     return stream.readAll();
 }
 
+QString previewText(const char *data, int size)
+{
+    if (size <= kTextPreviewLimit)
+        return decodeText(data, size);
+    int shown = kTextPreviewLimit;
+    for (int back = 0; back < 3 && (uchar(data[shown]) & 0xC0) == 0x80; ++back)
+        --shown;
+    return decodeText(data, shown) +
+           QStringLiteral("\n[The preview ends here: %1 more bytes are not shown.]")
+               .arg(size - shown);
+}
+
 QFont viewerFont()
 {
     QFont font;
@@ -27,7 +39,7 @@ QFont viewerFont()
 
 QPlainTextEdit *createTextViewer(const char *data, int size)
 {
-    auto *editor = new QPlainTextEdit(decodeText(data, size));
+    auto *editor = new QPlainTextEdit(previewText(data, size));
     editor->setFont(viewerFont());
     editor->setLineWrapMode(QPlainTextEdit::NoWrap);
     return editor;
@@ -42,6 +54,6 @@ QTextEdit *createXmlViewer(const char *data, int size)
     editor->setTabStopDistance(4 * QFontMetrics(font).horizontalAdvance(QLatin1Char(' ')));
     // Attached before the text arrives, so every line is coloured as it is laid out.
     new BasicXMLSyntaxHighlighter(editor);
-    editor->setPlainText(decodeText(data, size));
+    editor->setPlainText(previewText(data, size));
     return editor;
 }

@@ -51,9 +51,12 @@ private slots:
     void patternsAndFormats();
     void highlighting_data();
     void highlighting();
+    void highlightingFollowsThePatterns();
     void linesAreColouredAlone();
     void decoding_data();
     void decoding();
+    void longTextsAreCut_data();
+    void longTextsAreCut();
     void viewers();
 };
 
@@ -101,6 +104,10 @@ void TestTextViewers::highlighting_data()
                                                  << "B.......";
     QTest::newRow("tabs before an element") << "\t\t<a b=\"c\">"
                                             << "..BM.G.RRRB";
+    // Colouring stops after the first 20000 characters of a line.
+    QTest::newRow("a line of 21000 characters")
+        << QString("<a>").repeated(7000)
+        << QString("BMB").repeated(6666) + "B." + QString(1000, QLatin1Char('.'));
 }
 
 void TestTextViewers::highlighting()
@@ -110,6 +117,55 @@ void TestTextViewers::highlighting()
     QTextEdit *editor = createXmlViewer(line.toUtf8().constData(), line.toUtf8().size());
     QCOMPARE(colours(editor->document()->firstBlock()), expected);
     delete editor;
+}
+
+void TestTextViewers::highlightingFollowsThePatterns()
+{
+    // The highlighter finds some matches without QRegExp, for speed: on
+    // random lines of markup characters, every letter's colour is still what
+    // the five passes of the patterns give.
+    QTextEdit reference;
+    const BasicXMLSyntaxHighlighter h(&reference);
+    auto expected = [&](const QString &line) {
+        QString out(line.size(), QLatin1Char('.'));
+        auto paint = [&](QRegExp pattern, QChar letter, int group) {
+            for (int i = pattern.indexIn(line); i >= 0;) {
+                const int start = pattern.pos(group), length = pattern.cap(group).size();
+                out.replace(start, length, QString(length, letter));
+                i = pattern.indexIn(line, group ? start + length : i + qMax(length, 1));
+            }
+        };
+        paint(h.tagNamePattern, 'M', 1);
+        for (const QRegExp &delimiter : h.delimiterPatterns)
+            paint(delimiter, 'B', 0);
+        paint(h.attributeNamePattern, 'G', 0);
+        paint(h.commentPattern, 'Y', 0);
+        paint(h.attributeValuePattern, 'R', 0);
+        return out;
+    };
+    const QStringList pieces{"<",  ">",  "/",    "?",   "!",
+                             "-",  "->", "<!--", "-->", "=",
+                             "\"", "a",  "_b",   " ",   QString::fromUtf8("\u00e9")};
+    uint32_t seed = 7;
+    auto next = [&](uint32_t below) {
+        seed = seed * 1103515245u + 12345u;
+        return int((seed >> 16) % below);
+    };
+    QStringList lines;
+    for (int n = 0; n < 3000; ++n) {
+        QString line;
+        for (int length = next(16); length > 0; --length)
+            line += pieces.at(next(uint32_t(pieces.size())));
+        lines << line;
+    }
+    const QByteArray text = lines.join('\n').toUtf8();
+    std::unique_ptr<QTextEdit> editor(createXmlViewer(text.constData(), text.size()));
+    QTextBlock block = editor->document()->firstBlock();
+    for (const QString &line : lines) {
+        QCOMPARE(block.text(), line);
+        QCOMPARE(colours(block), expected(line));
+        block = block.next();
+    }
 }
 
 void TestTextViewers::linesAreColouredAlone()
@@ -140,6 +196,38 @@ void TestTextViewers::decoding()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, text);
     QCOMPARE(decodeText(bytes.constData(), bytes.size()), text);
+}
+
+void TestTextViewers::longTextsAreCut_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("shown"); // bytes shown before the closing line; -1: all, no line
+    const int limit = kTextPreviewLimit;
+    QTest::newRow("at the limit") << QByteArray(limit, 'a') << -1;
+    QTest::newRow("one byte over") << QByteArray(limit + 1, 'a') << limit;
+    // A UTF-8 sequence across the limit is left out whole.
+    QTest::newRow("character across the limit")
+        << QByteArray(limit - 1, 'a') + "\xC3\xA9" + QByteArray(10, 'b') << limit - 1;
+    QTest::newRow("one line of 50 MB") << QByteArray(50000000, 'x') << limit;
+}
+
+void TestTextViewers::longTextsAreCut()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, shown);
+    const QString text = previewText(bytes.constData(), bytes.size());
+    if (shown < 0) {
+        QCOMPARE(text, decodeText(bytes.constData(), bytes.size()));
+        return;
+    }
+    QCOMPARE(text.left(shown), decodeText(bytes.constData(), shown));
+    QCOMPARE(text.mid(shown), QString("\n[The preview ends here: %1 more bytes are not shown.]")
+                                  .arg(bytes.size() - shown));
+    // What both viewers hold.
+    std::unique_ptr<QPlainTextEdit> plain(createTextViewer(bytes.constData(), bytes.size()));
+    QCOMPARE(plain->toPlainText(), text);
+    std::unique_ptr<QTextEdit> xml(createXmlViewer(bytes.constData(), bytes.size()));
+    QCOMPARE(xml->toPlainText(), text);
 }
 
 void TestTextViewers::viewers()
