@@ -22,6 +22,21 @@ void Vorland::openArchive()
 
 void Vorland::openArchiveFile(const QString &fileName)
 {
+    // Event handlers must not throw: a tree that does not fit in memory ends
+    // the open with a message, and the window shows no archive.
+    try {
+        openArchiveOrThrow(fileName);
+    } catch (const std::bad_alloc &) {
+        resetArchive();
+        archive.reset();
+        archivePath.clear();
+        vorland::report(
+            QStringLiteral("Not enough memory to open %1.").arg(QFileInfo(fileName).fileName()));
+    }
+}
+
+void Vorland::openArchiveOrThrow(const QString &fileName)
+{
     // Every failure up to the signature test leaves the open archive as it is.
     auto opened = std::make_unique<BigArchive>();
     switch (opened->open(fileName)) {
@@ -33,6 +48,10 @@ void Vorland::openArchiveFile(const QString &fileName)
     case BigArchive::Status::DamagedCompression:
         vorland::report(QStringLiteral("The archive is compressed, but its data is damaged and "
                                        "cannot be unpacked."));
+        return;
+    case BigArchive::Status::NoMemory:
+        vorland::report(
+            QStringLiteral("Not enough memory to open %1.").arg(QFileInfo(fileName).fileName()));
         return;
     }
 

@@ -4,8 +4,10 @@
 #include "vorland.h"
 
 #include "archivefolder.h"
+#include "atomicfile.h"
 #include "bigarchive.h"
 #include "bigarchivemodel.h"
+#include "entrydata.h"
 #include "fontviewer.h"
 #include "pngdecoder.h"
 #include "report.h"
@@ -13,7 +15,6 @@
 #include "tgadecoder.h"
 #include "tpidecoder.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollArea>
@@ -53,15 +54,54 @@ void Vorland::onCurrentRowChanged(const QModelIndex &current, const QModelIndex 
 
 void Vorland::previewFile(ArchiveFile *file)
 {
+    // Event handlers must not throw: a buffer that does not fit in memory
+    // ends this preview with a message and leaves the window as it was.
+    try {
+        showPreview(file);
+    } catch (const std::bad_alloc &) {
+        vorland::report(QStringLiteral("Not enough memory to preview %1.").arg(file->name));
+    }
+}
+
+void Vorland::showPreview(ArchiveFile *file)
+{
     // The bytes come from the archive file again (or from the kept image of
-    // a whole-file compressed archive). An archive that can no longer be read,
-    // or an entry larger than the archive itself, leaves the preview as it is.
+    // a whole-file compressed archive, once the file has been opened again).
+    // An archive that can no longer be read leaves the preview as it is; an
+    // entry that reaches past the end of the archive shows the bytes that
+    // exist.
     QByteArray bytes;
-    if (!archive || !archive->readEntry(quint32(file->offset), quint32(file->size), bytes))
+    if (!archive)
         return;
-    if (unpackIfCompressed(bytes) == UnpackResult::Damaged) {
+    switch (archive->readEntry(quint32(file->offset), quint32(file->size), bytes)) {
+    case EntryRead::Whole:
+    case EntryRead::Truncated: break;
+    case EntryRead::Unreadable:
+    case EntryRead::Stopped: return;
+    case EntryRead::TooLarge:
+        vorland::report(QStringLiteral("%1 is too large to preview (%2 bytes).")
+                            .arg(file->name)
+                            .arg(quint32(file->size)));
+        return;
+    case EntryRead::NoMemory:
+        vorland::report(QStringLiteral("Not enough memory to read %1 (%2 bytes).")
+                            .arg(file->name)
+                            .arg(quint32(file->size)));
+        return;
+    }
+    switch (unpackIfCompressed(bytes)) {
+    case UnpackResult::Plain:
+    case UnpackResult::Unpacked: break;
+    case UnpackResult::Damaged:
         vorland::report(
             QStringLiteral("The file's compressed data is damaged and cannot be unpacked."));
+        return;
+    case UnpackResult::TooLarge:
+        vorland::report(
+            QStringLiteral("%1 unpacks to more than 2 GiB, too much to preview.").arg(file->name));
+        return;
+    case UnpackResult::NoMemory:
+        vorland::report(QStringLiteral("Not enough memory to unpack %1.").arg(file->name));
         return;
     }
 
@@ -81,10 +121,12 @@ void Vorland::previewFile(ArchiveFile *file)
     case FileType::Tpi: showImage<TpiDecoder>(*this, bytes); break;
     case FileType::Fsh: {
         previewArea->setWidget(new QLabel);
-        // Written for other tools to pick up; nothing here reads it back.
-        QFile out(QStringLiteral("fsh_image.fsh"));
-        if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            out.write(bytes);
+        // Written for other tools to pick up; nothing here reads it back. A
+        // temporary file renamed over the name replaces whatever stands
+        // there, a symbolic link included, and never writes through it.
+        QString ignored;
+        writeFileAtomically(QStringLiteral("fsh_image.fsh"), bytes.constData(),
+                            size_t(bytes.size()), ignored);
         break;
     }
     case FileType::Bmp:

@@ -73,5 +73,8 @@ public:
     std::unique_ptr<BigArchive> archive;
 
 private:
+    void showPreview(ArchiveFile *file);
+    void openArchiveOrThrow(const QString &fileName);
+
     Style_tweaks *styleTweaks = nullptr;
 };

@@ -13,9 +13,14 @@ namespace {
 
 // The largest QByteArray that can be asked for.
 constexpr quint64 kMaxBytes = quint64(std::numeric_limits<int>::max()) - 64;
-// How much of a plain archive's directory is read at once when the header's
-// length field gives no usable hint.
+// How much of a plain archive's directory is read at once: up to the header
+// length's hint in pieces of at most kReadAhead, past it in pieces of kChunk.
+// A hint that lies thus costs at most kReadAhead bytes more than the
+// directory needs.
 constexpr qint64 kChunk = 64 * 1024;
+constexpr qint64 kReadAhead = 1024 * 1024;
+// Pieces of entry data handed out by readEntryPieces.
+constexpr size_t kPiece = 1024 * 1024;
 
 quint32 littleEndian32(const uchar *p)
 {
@@ -33,8 +38,12 @@ class DirectoryBytes
 {
 public:
     DirectoryBytes(const char *image, size_t size) : memory(image), memorySize(size) {}
-    // Starts with the bytes already read from the front of the file.
-    DirectoryBytes(QFile *file, const QByteArray &front) : file(file), buffer(front) {}
+    // Starts with the bytes already read from the front of the file; `hint`
+    // is where the directory is said to end.
+    DirectoryBytes(QFile *file, const QByteArray &front, qint64 hint)
+        : file(file), buffer(front), hint(hint)
+    {
+    }
 
     const uchar *data() const
     {
@@ -42,12 +51,15 @@ public:
     }
     size_t size() const { return file ? size_t(buffer.size()) : memorySize; }
 
-    // Reads up to `n` more bytes from the file. False when nothing more comes.
-    bool more(qint64 n = kChunk)
+    // Reads another piece of the file. False when nothing more comes.
+    bool more()
     {
         if (!file || file->atEnd())
             return false;
-        const QByteArray piece = file->read(qMin(n, qint64(kMaxBytes) - buffer.size()));
+        const qint64 have = buffer.size();
+        qint64 n = have < hint ? qMin(hint - have, kReadAhead) : kChunk;
+        n = qMin(n, qint64(kMaxBytes) - have);
+        const QByteArray piece = file->read(n);
         bytesRead += quint64(piece.size());
         buffer += piece;
         return !piece.isEmpty();
@@ -68,6 +80,7 @@ public:
 private:
     QFile *file = nullptr;
     QByteArray buffer;
+    qint64 hint = 0;
     const char *memory = nullptr;
     size_t memorySize = 0;
 };
@@ -88,7 +101,8 @@ quint32 field(DirectoryBytes &bytes, size_t pos, bool little)
     return little ? littleEndian32(bytes.data() + pos) : bigEndian32(bytes.data() + pos);
 }
 
-// Parses the header (signature already checked) and the directory.
+// Parses the header (signature already checked) and the directory. Throws
+// std::bad_alloc when the directory does not fit in memory.
 Parsed parse(DirectoryBytes &bytes)
 {
     Parsed p;
@@ -139,25 +153,37 @@ BigArchive::Status BigArchive::open(const QString &filePath)
         return Status::CannotOpen;
     const quint64 onDisk = quint64(file.size());
     const QByteArray head = file.read(16);
-    quint64 readCount = quint64(head.size());
 
     if (GfxCoreCodec::isCompressed(head.constData(), size_t(head.size()))) {
-        // The whole file is one Refp stream: read it all and unpack it.
-        const QByteArray rest = file.readAll();
+        // The whole file is one Refp stream: unpack it from a mapping, which
+        // also serves files above the 2 GiB a QByteArray holds.
+        if (const uchar *mapped = file.map(0, qint64(onDisk)))
+            return openImage(reinterpret_cast<const char *>(mapped), size_t(onDisk), onDisk,
+                             filePath);
+        if (onDisk > kMaxBytes)
+            return Status::NoMemory;
+        QByteArray whole;
+        try {
+            whole = head + file.readAll();
+        } catch (const std::bad_alloc &) {
+            return Status::NoMemory;
+        }
         if (file.error() != QFileDevice::NoError)
             return Status::CannotOpen;
-        return openImage(head + rest, readCount + quint64(rest.size()), filePath);
+        return openImage(whole.constData(), size_t(whole.size()), quint64(whole.size()), filePath);
     }
     if (head.size() < 4 || !head.startsWith("BIGF"))
         return Status::NotBig;
-    // The header's length field usually says where the directory ends: read
-    // that much at once, and more only if parsing needs it.
-    DirectoryBytes bytes(&file, head);
-    const quint64 hint =
+    // The header's length field usually says where the directory ends.
+    const quint32 hint =
         head.size() == 16 ? bigEndian32(reinterpret_cast<const uchar *>(head.constData()) + 12) : 0;
-    if (hint > 16 && hint <= onDisk)
-        bytes.more(qint64(hint) - 16);
-    Parsed parsed = parse(bytes);
+    DirectoryBytes bytes(&file, head, qint64(qMin<quint64>(hint, onDisk)));
+    Parsed parsed;
+    try {
+        parsed = parse(bytes);
+    } catch (const std::bad_alloc &) {
+        return Status::NoMemory;
+    }
     if (file.error() != QFileDevice::NoError)
         return Status::CannotOpen;
 
@@ -168,7 +194,7 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     compressed = false;
     fileSize = onDisk;
     imageSize = onDisk;
-    bytesRead = readCount + bytes.bytesRead;
+    bytesRead = quint64(head.size()) + bytes.bytesRead;
     path = filePath;
     image.reset();
     return Status::Ok;
@@ -176,45 +202,54 @@ BigArchive::Status BigArchive::open(const QString &filePath)
 
 BigArchive::Status BigArchive::openMemory(const QByteArray &bytes)
 {
-    return openImage(bytes, 0, QString());
+    return openImage(bytes.constData(), size_t(bytes.size()), 0, QString());
 }
 
 // The whole archive in memory: unpacked when it is one Refp stream, and kept
 // either way, since the entries are read from it.
-BigArchive::Status BigArchive::openImage(const QByteArray &whole, quint64 readCount,
+BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint64 readCount,
                                          const QString &filePath)
 {
     auto kept = std::make_unique<Image>();
-    const bool isStream = GfxCoreCodec::isCompressed(whole.constData(), size_t(whole.size()));
+    const bool isStream = GfxCoreCodec::isCompressed(whole, length);
     if (isStream) {
-        const uint32_t n = GfxCoreCodec::unpackedSize(whole.constData(), size_t(whole.size()));
-        // A stream that declares nothing leaves its own bytes, which do not
-        // start with the signature.
-        if (n == 0)
-            return Status::NotBig;
+        const uint32_t n = GfxCoreCodec::unpackedSize(whole, length);
+        if (n == 0) {
+            // A stream that truly declares nothing unpacks to no bytes, which
+            // do not start with the signature; one that declares more than
+            // its bytes can produce is damaged.
+            return GfxCoreCodec::unpack(whole, length, nullptr, 0) ? Status::NotBig
+                                                                   : Status::DamagedCompression;
+        }
         kept->data.reset(new (std::nothrow) char[n]);
         kept->size = n;
-        if (!kept->data ||
-            !GfxCoreCodec::unpack(whole.constData(), size_t(whole.size()), kept->data.get(), n))
+        if (!kept->data)
+            return Status::NoMemory;
+        if (!GfxCoreCodec::unpack(whole, length, kept->data.get(), n))
             return Status::DamagedCompression;
     } else {
-        kept->data.reset(new (std::nothrow) char[size_t(whole.size())]);
-        kept->size = size_t(whole.size());
+        kept->data.reset(new (std::nothrow) char[length]);
+        kept->size = length;
         if (!kept->data)
-            return Status::CannotOpen;
-        std::memcpy(kept->data.get(), whole.constData(), kept->size);
+            return Status::NoMemory;
+        std::memcpy(kept->data.get(), whole, length);
     }
     if (kept->size < 4 || std::memcmp(kept->data.get(), "BIGF", 4) != 0)
         return Status::NotBig;
     DirectoryBytes bytes(kept->data.get(), kept->size);
-    Parsed parsed = parse(bytes);
+    Parsed parsed;
+    try {
+        parsed = parse(bytes);
+    } catch (const std::bad_alloc &) {
+        return Status::NoMemory;
+    }
 
     entryCount = parsed.entryCount;
     archiveSize = parsed.archiveSize;
     headerLength = parsed.headerLength;
     entries = std::move(parsed.entries);
     compressed = isStream;
-    fileSize = quint64(whole.size());
+    fileSize = quint64(length);
     imageSize = kept->size;
     bytesRead = readCount;
     path = filePath;
@@ -222,72 +257,105 @@ BigArchive::Status BigArchive::openImage(const QByteArray &whole, quint64 readCo
     return Status::Ok;
 }
 
-bool BigArchive::readEntry(quint32 offset, quint32 size, QByteArray &out) const
+quint64 BigArchive::presentBytes(const BigEntry &entry) const
 {
-    if (size > imageSize || size > kMaxBytes)
-        return false;
+    const quint64 offset = quint32(entry.offset), size = quint32(entry.size);
+    return offset < imageSize ? qMin(size, imageSize - offset) : 0;
+}
+
+EntryRead BigArchive::readEntry(quint32 offset, quint32 size, QByteArray &out) const
+{
+    BigEntry entry;
+    entry.offset = qint32(offset);
+    entry.size = qint32(size);
+    if (presentBytes(entry) > kMaxBytes)
+        return EntryRead::TooLarge;
     QByteArray bytes;
     try {
-        bytes = QByteArray(int(size), '\0');
+        bytes.reserve(int(presentBytes(entry)));
     } catch (const std::bad_alloc &) {
-        return false;
+        return EntryRead::NoMemory;
     }
-    const quint64 available = offset < imageSize ? qMin<quint64>(size, imageSize - offset) : 0;
+    const EntryRead read = readEntryPieces(entry, [&](const char *piece, size_t n) {
+        bytes.append(piece, int(n));
+        return true;
+    });
+    if (read == EntryRead::Whole || read == EntryRead::Truncated)
+        out = bytes;
+    return read;
+}
+
+EntryRead BigArchive::readEntryPieces(const BigEntry &entry,
+                                      const std::function<bool(const char *, size_t)> &take) const
+{
+    // The archive file is opened first, so that an archive that is gone is
+    // gone for every entry, from the file or from the kept image.
+    QFile file(path);
+    if (!path.isEmpty() && !file.open(QIODevice::ReadOnly))
+        return EntryRead::Unreadable;
+    const quint64 offset = quint32(entry.offset);
+    const quint64 available = presentBytes(entry);
+    const EntryRead done =
+        available < quint64(quint32(entry.size)) ? EntryRead::Truncated : EntryRead::Whole;
     if (image) {
-        std::memcpy(bytes.data(), image->data.get() + offset, size_t(available));
-    } else if (available > 0) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly) || !file.seek(offset))
-            return false;
-        // A file that shrank since it was opened leaves zeros.
-        if (file.read(bytes.data(), qint64(available)) < 0)
-            return false;
+        for (quint64 at = 0; at < available; at += kPiece) {
+            if (!take(image->data.get() + offset + at,
+                      size_t(qMin<quint64>(kPiece, available - at))))
+                return EntryRead::Stopped;
+        }
+        return done;
     }
-    out = bytes;
-    return true;
+    if (available == 0)
+        return done;
+    if (!file.seek(qint64(offset)))
+        return EntryRead::Unreadable;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kPiece]);
+    if (!buffer)
+        return EntryRead::NoMemory;
+    for (quint64 at = 0; at < available;) {
+        const qint64 got = file.read(buffer.get(), qint64(qMin<quint64>(kPiece, available - at)));
+        if (got < 0)
+            return EntryRead::Unreadable;
+        if (got == 0)
+            return EntryRead::Truncated; // the file shrank since it was opened
+        if (!take(buffer.get(), size_t(got)))
+            return EntryRead::Stopped;
+        at += quint64(got);
+    }
+    return done;
 }
 
 void buildFolderTree(ArchiveFolder &root, const std::vector<BigEntry> &entries)
 {
     // Directories are usually sorted, so consecutive entries tend to share
     // their folder: remember the last one rather than walk the tree again.
-    QByteArray lastDirectory;
+    const QByteArray *lastPath = nullptr;
+    int lastCut = -1;
     ArchiveFolder *lastFolder = nullptr;
     for (const BigEntry &entry : entries) {
+        const char *path = entry.path.constData();
         const int cut = entry.path.lastIndexOf('\\');
         ArchiveFolder *folder = &root;
         if (cut >= 0) {
-            if (lastFolder && lastDirectory.size() == cut &&
-                std::memcmp(lastDirectory.constData(), entry.path.constData(), size_t(cut)) == 0) {
+            if (lastFolder && lastCut == cut &&
+                std::memcmp(lastPath->constData(), path, size_t(cut)) == 0) {
                 folder = lastFolder;
             } else {
-                lastDirectory = entry.path.left(cut);
-                for (const QByteArray &part : lastDirectory.split('\\'))
-                    folder = folder->obtainFolder(QString::fromLatin1(part));
+                for (int start = 0;;) {
+                    const void *separator = std::memchr(path + start, '\\', size_t(cut - start));
+                    const int end =
+                        separator ? int(static_cast<const char *>(separator) - path) : cut;
+                    folder = folder->obtainFolder(QString::fromLatin1(path + start, end - start));
+                    if (end == cut)
+                        break;
+                    start = end + 1;
+                }
                 lastFolder = folder;
             }
+            lastPath = &entry.path;
+            lastCut = cut;
         }
-        const QString name =
-            QString::fromLatin1(entry.path.constData() + cut + 1, entry.path.size() - cut - 1);
+        const QString name = QString::fromLatin1(path + cut + 1, entry.path.size() - cut - 1);
         folder->files.append(new ArchiveFile(folder, name, entry.size, entry.offset));
     }
-}
-
-UnpackResult unpackIfCompressed(QByteArray &bytes)
-{
-    const uint32_t n = GfxCoreCodec::unpackedSize(bytes.constData(), size_t(bytes.size()));
-    if (n == 0)
-        return UnpackResult::Plain;
-    if (n > kMaxBytes)
-        return UnpackResult::Damaged;
-    QByteArray out;
-    try {
-        out = QByteArray(int(n), Qt::Uninitialized);
-    } catch (const std::bad_alloc &) {
-        return UnpackResult::Damaged;
-    }
-    if (!GfxCoreCodec::unpack(bytes.constData(), size_t(bytes.size()), out.data(), n))
-        return UnpackResult::Damaged;
-    bytes = out;
-    return UnpackResult::Unpacked;
 }

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,17 @@ struct BigEntry
     QString pathText() const { return QString::fromLatin1(path); }
 };
 
+// How much of an entry's stored bytes could be read.
+enum class EntryRead
+{
+    Whole,      // every stored byte
+    Truncated,  // the entry reaches past the end of the archive: the bytes that exist
+    Unreadable, // the archive file cannot be opened or read any more
+    TooLarge,   // more than one buffer holds (2 GiB): nothing was read
+    NoMemory,   // the buffer could not be allocated: nothing was read
+    Stopped,    // the receiver of the pieces refused one
+};
+
 // A BIG archive opened for reading.
 //
 // A plain archive is read no further than its header and directory: entry data
@@ -31,16 +43,19 @@ struct BigEntry
 //
 // Nothing trusts the header's entry count: entries are read while at least 8
 // bytes of offset and size remain, a path cut off by the end ends there, and
-// nothing is allocated in proportion to the count.
+// nothing is allocated in proportion to the count. The header-length field
+// only guides how much is read at once, never more than a fixed amount past
+// what the directory needs.
 class BigArchive
 {
 public:
     enum class Status
     {
         Ok,
-        CannotOpen,        // the file cannot be opened or read
-        NotBig,            // no "BIGF" signature
-        DamagedCompression // the whole file is a Refp stream that does not unpack
+        CannotOpen,         // the file cannot be opened or read
+        NotBig,             // no "BIGF" signature
+        DamagedCompression, // the whole file is a Refp stream that does not unpack
+        NoMemory,           // the directory or the unpacked image does not fit in memory
     };
 
     BigArchive();
@@ -71,18 +86,25 @@ public:
     quint64 bytesRead = 0;
     QString path;
 
-    // The `size` bytes at `offset` of the image (both taken as unsigned).
-    // Bytes past the end of the image read as zeros. False, with `out`
-    // untouched, when `size` is larger than the whole image (a damaged
-    // directory; nothing is allocated for it) or the file cannot be read.
-    bool readEntry(quint32 offset, quint32 size, QByteArray &out) const;
-    bool readEntry(const BigEntry &entry, QByteArray &out) const
+    // The stored bytes at `offset` of the image, `size` of them (both taken as
+    // unsigned), or as many of them as the image holds (Truncated). The
+    // archive file is opened first, whether or not the bytes come from it, so
+    // an archive that is gone reads as Unreadable. `out` is replaced only on
+    // Whole and Truncated.
+    EntryRead readEntry(quint32 offset, quint32 size, QByteArray &out) const;
+    EntryRead readEntry(const BigEntry &entry, QByteArray &out) const
     {
         return readEntry(quint32(entry.offset), quint32(entry.size), out);
     }
+    // The same bytes handed to `take` in pieces of at most 1 MiB, for entries
+    // of any size; Stopped when `take` answers false.
+    EntryRead readEntryPieces(const BigEntry &entry,
+                              const std::function<bool(const char *, size_t)> &take) const;
+    // How many of the entry's stored bytes the image holds.
+    quint64 presentBytes(const BigEntry &entry) const;
 
 private:
-    Status openImage(const QByteArray &whole, quint64 readCount, const QString &filePath);
+    Status openImage(const char *whole, size_t length, quint64 readCount, const QString &filePath);
 
     struct Image;
     std::unique_ptr<Image> image; // kept only for a whole-file compressed archive
@@ -91,15 +113,3 @@ private:
 // Adds a file for each entry below `root`, creating the folders of its path
 // on the way (split at every backslash, empty parts included).
 void buildFolderTree(ArchiveFolder &root, const std::vector<BigEntry> &entries);
-
-// Entry bytes that may be Refp-compressed.
-enum class UnpackResult
-{
-    Plain,
-    Unpacked,
-    Damaged
-};
-// Replaces `bytes` by their unpacked form when they are a Refp stream that
-// declares a size above 0. Damaged when such a stream does not unpack (or is
-// too large to hold); `bytes` are then left as they were.
-UnpackResult unpackIfCompressed(QByteArray &bytes);

@@ -3,6 +3,7 @@
 #include "archivefolder.h"
 #include "bigarchive.h"
 #include "decoder.h"
+#include "entrydata.h"
 #include "gfxcore.h"
 #include "gfxcorecodec.h"
 #include "pngdecoder.h"
@@ -74,8 +75,10 @@ int fuzzBig(const uint8_t *data, size_t size)
     size_t read = 0;
     for (const BigEntry &entry : archive.entries) {
         QByteArray bytes;
-        if (archive.readEntry(entry, bytes)) {
-            if (quint32(bytes.size()) != quint32(entry.size))
+        const EntryRead got = archive.readEntry(entry, bytes);
+        if (got == EntryRead::Whole || got == EntryRead::Truncated) {
+            if (quint64(bytes.size()) != archive.presentBytes(entry) ||
+                (got == EntryRead::Whole) != (quint32(bytes.size()) == quint32(entry.size)))
                 std::abort();
             unpackIfCompressed(bytes);
         }

@@ -4,6 +4,7 @@
 #include "archivefolder.h"
 #include "bigarchive.h"
 #include "bigbuilder.h"
+#include "entrydata.h"
 #include "gfxcorecodec.h"
 #include "safepath.h"
 #include "testdata.h"
@@ -23,6 +24,7 @@ private slots:
     void refused();
     void damagedDirectories_data();
     void damagedDirectories();
+    void entryData_data();
     void entryData();
     void readsOnlyTheDirectory();
     void wholeFileCompressed();
@@ -97,6 +99,9 @@ void TestBigArchive::refused_data()
     QTest::newRow("compressed, not an archive inside") << refpCompress("hello, world") << notBig;
     QTest::newRow("damaged whole-file stream") << refpCompress(makeBig({{"a", "b"}})).chopped(3)
                                                << int(BigArchive::Status::DamagedCompression);
+    QTest::newRow("whole-file stream declaring more than it can hold")
+        << QByteArray("\x90\xFB\xFF\xFF\xFF\xFF\xFC", 7)
+        << int(BigArchive::Status::DamagedCompression);
 }
 
 void TestBigArchive::refused()
@@ -154,38 +159,45 @@ void TestBigArchive::damagedDirectories()
     }
 }
 
+void TestBigArchive::entryData_data()
+{
+    QTest::addColumn<quint32>("offset");
+    QTest::addColumn<quint32>("size");
+    QTest::addColumn<int>("read");
+    QTest::addColumn<int>("from"); // where the bytes read start in the file
+    QTest::addColumn<int>("count");
+    const int whole = int(EntryRead::Whole), truncated = int(EntryRead::Truncated);
+    QTest::newRow("inside") << 56u << 300u << whole << 56 << 300;
+    QTest::newRow("empty") << 56u << 0u << whole << 0 << 0;
+    // Past the end: the bytes that exist, and no more.
+    QTest::newRow("past the end") << 346u << 50u << truncated << 346 << 10;
+    QTest::newRow("starting past the end") << 2000u << 8u << truncated << 0 << 0;
+    QTest::newRow("offset above 2 GiB") << 0x80000000u << 4u << truncated << 0 << 0;
+    QTest::newRow("larger than the archive") << 0u << 0xFFFFFFFFu << truncated << 0 << 356;
+}
+
 void TestBigArchive::entryData()
 {
-    const QByteArray body = testdata::randomBytes(300, 3);
+    QFETCH(quint32, offset);
+    QFETCH(quint32, size);
+    QFETCH(int, read);
+    QFETCH(int, from);
+    QFETCH(int, count);
     QByteArray bytes = bigHeader(4) + bigRecord(0, 0, "a") + bigRecord(0, 0, "b") +
                        bigRecord(0, 0, "c") + bigRecord(0, 0, "d");
-    const qint32 dataAt = bytes.size();
-    bytes += body;
+    QCOMPARE(bytes.size(), 56);
+    bytes += testdata::randomBytes(300, 3);
     BigArchive archive;
     QCOMPARE(archive.open(file("e.big", bytes)), BigArchive::Status::Ok);
-
-    QByteArray out;
-    QVERIFY(archive.readEntry(quint32(dataAt), 300, out));
-    QCOMPARE(out, body);
-    // Past the end: the bytes that exist, then zeros.
-    QVERIFY(archive.readEntry(quint32(bytes.size() - 10), 50, out));
-    QCOMPARE(out, body.right(10) + QByteArray(40, '\0'));
-    QVERIFY(archive.readEntry(quint32(bytes.size() + 1000), 8, out));
-    QCOMPARE(out, QByteArray(8, '\0'));
-    // Offsets above 2 GiB are unsigned, not negative.
-    QVERIFY(archive.readEntry(0x80000000u, 4, out));
-    QCOMPARE(out, QByteArray(4, '\0'));
-    // Larger than the whole archive: not read, nothing allocated, out untouched.
-    out = "kept";
-    QVERIFY(!archive.readEntry(0, quint32(bytes.size()) + 1, out));
-    QVERIFY(!archive.readEntry(0, quint32(-1), out));
-    QCOMPARE(out, QByteArray("kept"));
-    QVERIFY(archive.readEntry(0, quint32(bytes.size()), out));
-    QCOMPARE(out, bytes);
+    QByteArray out = "untouched";
+    QCOMPARE(int(archive.readEntry(offset, size, out)), read);
+    QCOMPARE(out, bytes.mid(from, count));
 
     // The file removed after opening: entries can no longer be read.
     QVERIFY(QFile::remove(archive.path));
-    QVERIFY(!archive.readEntry(quint32(dataAt), 300, out));
+    out = "untouched";
+    QCOMPARE(archive.readEntry(offset, size, out), EntryRead::Unreadable);
+    QCOMPARE(out, QByteArray("untouched"));
 }
 
 void TestBigArchive::readsOnlyTheDirectory()
@@ -200,6 +212,7 @@ void TestBigArchive::readsOnlyTheDirectory()
     QCOMPARE(archive.open(file("big.big", bytes)), BigArchive::Status::Ok);
     QCOMPARE(int(archive.entries.size()), 64);
     QCOMPARE(archive.bytesRead, quint64(archive.headerLength));
+    const quint32 directoryEnd = archive.headerLength;
 
     // A header length that lies costs more reads, not a wrong directory.
     QByteArray lying = bytes;
@@ -209,6 +222,22 @@ void TestBigArchive::readsOnlyTheDirectory()
     QCOMPARE(int(archive.entries.size()), 64);
     QCOMPARE(archive.entries.back().path, QByteArray("folder\\file63"));
     QVERIFY(archive.bytesRead < quint64(bytes.size()));
+
+    // One that claims a 2.75 GiB directory in a 3 GiB (sparse) file costs at
+    // most a fixed read-ahead beyond the directory, not what it claims.
+    QFile sparse(dir->filePath("sparse.big"));
+    QVERIFY(sparse.open(QIODevice::WriteOnly));
+    QVERIFY(sparse.write(bytes.left(int(directoryEnd))) == directoryEnd);
+    QVERIFY(sparse.resize(qint64(3) << 30));
+    sparse.close();
+    lying = bytes.left(16);
+    lying.replace(12, 4, QByteArray("\xB0\x00\x00\x00", 4));
+    QVERIFY(sparse.open(QIODevice::ReadWrite) && sparse.write(lying) == 16);
+    sparse.close();
+    QCOMPARE(archive.open(sparse.fileName()), BigArchive::Status::Ok);
+    QCOMPARE(int(archive.entries.size()), 64);
+    QVERIFY2(archive.bytesRead <= directoryEnd + (1 << 20),
+             qPrintable(QString::number(archive.bytesRead)));
 }
 
 void TestBigArchive::wholeFileCompressed()
@@ -221,12 +250,14 @@ void TestBigArchive::wholeFileCompressed()
     QCOMPARE(archive.imageSize, quint64(plain.size()));
     QCOMPARE(archive.fileSize, quint64(QFileInfo(path).size()));
     QCOMPARE(int(archive.entries.size()), 2);
-    // Entries come from the kept image, even once the file is gone.
-    QVERIFY(QFile::remove(path));
+    // Entries come from the kept image, read only while the file is there.
     QByteArray out;
-    QVERIFY(archive.readEntry(archive.entries[0], out));
+    QCOMPARE(archive.readEntry(archive.entries[0], out), EntryRead::Whole);
     QCOMPARE(out, QByteArray("hello from inside"));
-    QVERIFY(!archive.readEntry(0, quint32(plain.size()) + 1, out));
+    QCOMPARE(archive.readEntry(0, quint32(plain.size()) + 1, out), EntryRead::Truncated);
+    QCOMPARE(out, plain);
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(archive.readEntry(archive.entries[0], out), EntryRead::Unreadable);
 }
 
 void TestBigArchive::damagedWholeFileLeavesTheArchive()
@@ -251,7 +282,7 @@ void TestBigArchive::fromMemory()
         QCOMPARE(archive.imageSize, quint64(plain.size()));
         QCOMPARE(int(archive.entries.size()), 2);
         QByteArray out;
-        QVERIFY(archive.readEntry(archive.entries[1], out));
+        QCOMPARE(archive.readEntry(archive.entries[1], out), EntryRead::Whole);
         QCOMPARE(out, QByteArray("xyz"));
         QVERIFY(archive.path.isEmpty());
     }
@@ -272,10 +303,12 @@ void TestBigArchive::unpackEntries()
     QCOMPARE(unpackIfCompressed(packed), UnpackResult::Unpacked);
     QCOMPARE(packed, text);
 
-    const QByteArray damaged = refpCompress(text).chopped(1);
-    QByteArray bytes = damaged;
-    QCOMPARE(unpackIfCompressed(bytes), UnpackResult::Damaged);
-    QCOMPARE(bytes, damaged);
+    for (const QByteArray &damaged :
+         {refpCompress(text).chopped(1), QByteArray("\x90\xFB\xFF\xFF\xFF\xFF\xE0xyzw", 11)}) {
+        QByteArray bytes = damaged;
+        QCOMPARE(unpackIfCompressed(bytes), UnpackResult::Damaged);
+        QCOMPARE(bytes, damaged);
+    }
 }
 
 void TestBigArchive::folderTree()

@@ -1,0 +1,317 @@
+#include "atomicfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+// The temporary files alive at any moment, for the signal handler: a fixed
+// table it can read without allocating or locking.
+struct Temporary
+{
+    std::atomic<bool> used{false};
+    int folder = -1;
+    char name[64] = {};
+};
+constexpr int kSlots = 64;
+Temporary temporaries[kSlots];
+std::atomic<unsigned> counter{0};
+
+int registerTemporary(int folder, const QByteArray &name)
+{
+    for (int i = 0; i < kSlots; ++i) {
+        bool expected = false;
+        if (temporaries[i].used.load() || size_t(name.size()) >= sizeof temporaries[i].name)
+            continue;
+        temporaries[i].folder = folder;
+        std::memcpy(temporaries[i].name, name.constData(), size_t(name.size()) + 1);
+        if (temporaries[i].used.compare_exchange_strong(expected, true))
+            return i;
+    }
+    return -1; // not cleaned up on a signal, but still removed on failure
+}
+
+void unregisterTemporary(int slot)
+{
+    if (slot >= 0)
+        temporaries[slot].used.store(false);
+}
+
+extern "C" void removeTemporariesAndStop(int signal)
+{
+    for (Temporary &t : temporaries) {
+        if (t.used.load())
+            ::unlinkat(t.folder, t.name, 0);
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+} // namespace
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+AtomicFile::~AtomicFile()
+{
+    cancel();
+    if (folder >= 0)
+        ::close(folder);
+}
+
+bool AtomicFile::open(const QString &path, bool overwrite)
+{
+    // A device or pipe the user names (/dev/stdout, a FIFO) is written to as
+    // it is: there is nothing to rename over it, and it must not be replaced.
+    struct stat target;
+    if (::stat(QFile::encodeName(path).constData(), &target) == 0 && !S_ISREG(target.st_mode) &&
+        !S_ISDIR(target.st_mode)) {
+        cancel();
+        shown = path;
+        failure.clear();
+        size = 0;
+        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        direct = fd >= 0;
+        if (fd < 0)
+            fail();
+        return fd >= 0;
+    }
+    const QFileInfo info(path);
+    const QByteArray folderName = QFile::encodeName(info.path());
+    const int dir = ::open(folderName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) {
+        failure = QStringLiteral("cannot write %1: %2").arg(path, systemError());
+        return false;
+    }
+    return start(dir, QFile::encodeName(info.fileName()), path, overwrite);
+}
+
+bool AtomicFile::openAt(int folderFd, const QByteArray &name, const QString &shownName,
+                        bool overwrite)
+{
+    const int dir = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    if (dir < 0) {
+        failure = QStringLiteral("cannot write %1: %2").arg(shownName, systemError());
+        return false;
+    }
+    return start(dir, name, shownName, overwrite);
+}
+
+bool AtomicFile::start(int dir, const QByteArray &name, const QString &shownName, bool overwrite)
+{
+    cancel();
+    if (folder >= 0)
+        ::close(folder);
+    folder = dir;
+    target = name;
+    shown = shownName;
+    replace = overwrite;
+    size = 0;
+    failure.clear();
+
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, ".vorland-%ld-%u.part", long(::getpid()), counter++);
+    temporary = buffer;
+    fd = ::openat(folder, temporary.constData(),
+                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        fail();
+        return false;
+    }
+    slot = registerTemporary(folder, temporary);
+    // A file that is replaced keeps its permissions.
+    struct stat existing;
+    if (::fstatat(folder, target.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(existing.st_mode))
+        ::fchmod(fd, existing.st_mode & 07777);
+    return true;
+}
+
+void AtomicFile::fail()
+{
+    if (failure.isEmpty())
+        failure = QStringLiteral("cannot write %1: %2").arg(shown, systemError());
+}
+
+bool AtomicFile::write(const char *data, size_t n)
+{
+    if (fd < 0)
+        return false;
+    while (n > 0) {
+        const ssize_t done = ::write(fd, data, n);
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            if (done == 0)
+                errno = ENOSPC;
+            fail();
+            return false;
+        }
+        data += done;
+        n -= size_t(done);
+        size += quint64(done);
+    }
+    return true;
+}
+
+bool AtomicFile::writeAt(const char *data, size_t n, quint64 position)
+{
+    if (fd < 0)
+        return false;
+    while (n > 0) {
+        const ssize_t done = ::pwrite(fd, data, n, off_t(position));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0) {
+            if (done == 0)
+                errno = ENOSPC;
+            fail();
+            return false;
+        }
+        data += done;
+        n -= size_t(done);
+        position += quint64(done);
+    }
+    return true;
+}
+
+bool AtomicFile::copyFrom(int source, quint64 offset, quint64 length, const QString &sourceName)
+{
+    if (fd < 0)
+        return false;
+    bool kernel = true;
+    std::unique_ptr<char[]> buffer;
+    constexpr size_t kBuffer = 1 << 20;
+    while (length > 0) {
+        const size_t piece = size_t(std::min<quint64>(length, 1u << 30));
+        ssize_t done = -1;
+        if (kernel) {
+            loff_t from = loff_t(offset);
+            done = ::copy_file_range(source, &from, fd, nullptr, piece, 0);
+            // Not every pair of file systems can: copy through a buffer then.
+            if (done < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                             errno == EOPNOTSUPP || errno == EBADF)) {
+                kernel = false;
+                continue;
+            }
+            if (done < 0 && errno != EINTR) {
+                fail();
+                return false;
+            }
+        } else {
+            if (!buffer)
+                buffer.reset(new (std::nothrow) char[kBuffer]);
+            if (!buffer) {
+                failure = QStringLiteral("Not enough memory to copy %1").arg(sourceName);
+                return false;
+            }
+            done = ::pread(source, buffer.get(), std::min(piece, kBuffer), off_t(offset));
+            if (done < 0 && errno != EINTR) {
+                failure = QStringLiteral("cannot read %1: %2").arg(sourceName, systemError());
+                return false;
+            }
+            if (done > 0 && !write(buffer.get(), size_t(done)))
+                return false;
+            if (done > 0)
+                size -= quint64(done); // counted below, like a kernel copy
+        }
+        if (done == 0) {
+            failure = QStringLiteral("cannot read %1: it ended %2 bytes early")
+                          .arg(sourceName)
+                          .arg(length);
+            return false;
+        }
+        if (done > 0) {
+            offset += quint64(done);
+            length -= quint64(done);
+            size += quint64(done);
+        }
+    }
+    return true;
+}
+
+bool AtomicFile::commit()
+{
+    if (fd < 0)
+        return false;
+    if (!failure.isEmpty()) {
+        cancel();
+        return false;
+    }
+    const int closing = fd;
+    fd = -1;
+    if (direct) {
+        direct = false;
+        if (::close(closing) == 0)
+            return true;
+        fail();
+        return false;
+    }
+    if (::close(closing) != 0) {
+        fail();
+        ::unlinkat(folder, temporary.constData(), 0);
+        unregisterTemporary(std::exchange(slot, -1));
+        return false;
+    }
+    // renameat replaces a symbolic link itself, never what it points to.
+    const bool placed =
+        replace ? ::renameat(folder, temporary.constData(), folder, target.constData()) == 0
+                : ::renameat2(folder, temporary.constData(), folder, target.constData(),
+                              RENAME_NOREPLACE) == 0;
+    if (!placed) {
+        failure = errno == EEXIST ? QStringLiteral("cannot write %1: it already exists").arg(shown)
+                                  : QStringLiteral("cannot write %1: %2").arg(shown, systemError());
+        ::unlinkat(folder, temporary.constData(), 0);
+    }
+    unregisterTemporary(std::exchange(slot, -1));
+    return placed;
+}
+
+void AtomicFile::cancel()
+{
+    if (fd < 0)
+        return;
+    ::close(fd);
+    fd = -1;
+    if (std::exchange(direct, false))
+        return;
+    ::unlinkat(folder, temporary.constData(), 0);
+    unregisterTemporary(std::exchange(slot, -1));
+}
+
+bool writeFileAtomically(const QString &path, const char *data, size_t n, QString &problem)
+{
+    AtomicFile file;
+    if (file.open(path) && file.write(data, n) && file.commit())
+        return true;
+    problem = file.problem();
+    return false;
+}
+
+void removeTemporariesOnSignals()
+{
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction action = {}, previous = {};
+        action.sa_handler = removeTemporariesAndStop;
+        sigemptyset(&action.sa_mask);
+        // A signal the caller chose to ignore stays ignored.
+        if (::sigaction(signal, &action, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            ::sigaction(signal, &previous, nullptr);
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+
+// A file written whole or not at all: the bytes go to a temporary file beside
+// the target, created with O_EXCL and O_NOFOLLOW, which commit() renames over
+// the target's name. A symbolic link at that name is replaced, never followed,
+// and a failure (or a destructor without commit) removes the temporary file,
+// leaving whatever stood at the name before untouched.
+//
+// A target that is a device or a pipe (/dev/stdout) is written to directly,
+// as there is nothing to rename over it.
+//
+// Messages name what failed and the system's reason ("No space left on
+// device"); nothing is reported through the hook, the caller decides.
+class AtomicFile
+{
+public:
+    AtomicFile() = default;
+    ~AtomicFile();
+    AtomicFile(const AtomicFile &) = delete;
+    AtomicFile &operator=(const AtomicFile &) = delete;
+
+    // Starts the file at `path`. `overwrite` false makes commit() fail when
+    // something exists at the name by then.
+    bool open(const QString &path, bool overwrite = true);
+    // Starts the file `name` inside the folder open as `folderFd` (a copy of
+    // the descriptor is kept). `shownName` is what messages call it.
+    bool openAt(int folderFd, const QByteArray &name, const QString &shownName,
+                bool overwrite = true);
+
+    bool write(const char *data, size_t n);
+    bool write(const QByteArray &bytes) { return write(bytes.constData(), size_t(bytes.size())); }
+    // Writes at `position` without moving the end (for a header written last).
+    bool writeAt(const char *data, size_t n, quint64 position);
+    // Appends `length` bytes of the file open as `source`, from `offset`:
+    // copied by the kernel (copy_file_range) where it can, through a buffer
+    // otherwise. A source that ends early fails with `sourceName` named.
+    bool copyFrom(int source, quint64 offset, quint64 length, const QString &sourceName);
+    // Bytes appended so far: where the next write lands.
+    quint64 written() const { return size; }
+
+    // Closes the temporary file and renames it over the name. False, with
+    // problem() set and the temporary file removed, when it cannot.
+    bool commit();
+    // Removes the temporary file; the name keeps what it had.
+    void cancel();
+
+    // What went wrong, as "cannot write NAME: reason".
+    QString problem() const { return failure; }
+
+private:
+    void fail();
+    bool start(int folder, const QByteArray &name, const QString &shownName, bool overwrite);
+
+    int folder = -1; // owned
+    int fd = -1;
+    int slot = -1;
+    bool replace = true;
+    bool direct = false; // writing straight to a device or pipe
+    QByteArray target;
+    QByteArray temporary;
+    QString shown;
+    QString failure;
+    quint64 size = 0;
+};
+
+// Writes `n` bytes to `path` through an AtomicFile. False, with `problem`
+// set, when the file was not written.
+bool writeFileAtomically(const QString &path, const char *data, size_t n, QString &problem);
+
+// Makes every temporary file of a live AtomicFile go away when the process is
+// stopped by SIGINT, SIGTERM or SIGHUP, and makes a write past the file-size
+// limit fail with EFBIG instead of killing the process (SIGXFSZ). For
+// programs, not for libraries loaded by others.
+void removeTemporariesOnSignals();
+
+// The system's message for the current errno.
+QString systemError();
