@@ -27,3 +27,23 @@ std::optional<QStringList> safeEntryPath(const QByteArray &storedPath)
     }
     return parts;
 }
+
+QString escapedForTerminal(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u >= 0x20 && u != 0x7F && (u < 0x80 || u > 0x9F)) {
+            out += c;
+            continue;
+        }
+        switch (u) {
+        case '\n': out += QLatin1String("\\n"); break;
+        case '\r': out += QLatin1String("\\r"); break;
+        case '\t': out += QLatin1String("\\t"); break;
+        default: out += QStringLiteral("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        }
+    }
+    return out;
+}

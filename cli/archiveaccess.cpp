@@ -1,6 +1,7 @@
 #include "archiveaccess.h"
 
 #include "cliutil.h"
+#include "entrydata.h"
 
 #include <QFile>
 
@@ -22,6 +23,10 @@ bool openArchive(const QString &path, BigArchive &archive)
     case BigArchive::Status::DamagedCompression:
         printError(QStringLiteral("%1: the archive is Refp-compressed, but its data is damaged")
                        .arg(path));
+        return false;
+    case BigArchive::Status::NoMemory:
+        printError(
+            QStringLiteral("%1: Not enough memory to read its directory or unpack it").arg(path));
         return false;
     }
     return false;
@@ -53,17 +58,32 @@ const BigEntry *findEntry(const BigArchive &archive, const QString &name)
 bool entryBytes(const BigArchive &archive, const BigEntry &entry, bool raw, QByteArray &out,
                 QString &problem)
 {
-    if (!archive.readEntry(entry, out)) {
-        problem = QStringLiteral("its data cannot be read (size %1 at offset %2)")
-                      .arg(quint32(entry.size))
-                      .arg(quint32(entry.offset));
+    EntryResult result;
+    result.present = archive.presentBytes(entry);
+    switch (archive.readEntry(entry, out)) {
+    case EntryRead::Whole: break;
+    case EntryRead::Truncated: result.kind = EntryResult::Truncated; break;
+    case EntryRead::Unreadable: result.kind = EntryResult::Unreadable; break;
+    case EntryRead::TooLarge:
+        problem =
+            QStringLiteral("it is too large to hold in memory (%1 bytes)").arg(result.present);
         return false;
+    case EntryRead::NoMemory:
+    case EntryRead::Stopped: result.kind = EntryResult::NoMemory; break;
     }
-    if (!raw && unpackIfCompressed(out) == UnpackResult::Damaged) {
-        problem = QStringLiteral("its Refp-compressed data is damaged");
-        return false;
+    if (result.kind == EntryResult::Done && !raw) {
+        switch (unpackIfCompressed(out)) {
+        case UnpackResult::Plain:
+        case UnpackResult::Unpacked: break;
+        case UnpackResult::Damaged: result.kind = EntryResult::Damaged; break;
+        case UnpackResult::TooLarge:
+            problem = QStringLiteral("it unpacks to more than 2 GiB");
+            return false;
+        case UnpackResult::NoMemory: result.kind = EntryResult::NoMemory; break;
+        }
     }
-    return true;
+    problem = describeEntryResult(result, entry);
+    return result.kind == EntryResult::Done;
 }
 
 bool readNamedEntry(const QString &archivePath, const QString &name, bool raw, QByteArray &out,

@@ -14,8 +14,9 @@ bool openArchive(const QString &path, BigArchive &archive);
 // either counts as "\". Null when there is none.
 const BigEntry *findEntry(const BigArchive &archive, const QString &name);
 
-// The entry's bytes, unpacked when they are Refp-compressed unless `raw`.
-// On failure `problem` says why.
+// The entry's bytes in memory (at most 2 GiB), unpacked when they are
+// Refp-compressed unless `raw`. Only whole bytes count: an entry that
+// reaches past the end of the archive fails. On failure `problem` says why.
 bool entryBytes(const BigArchive &archive, const BigEntry &entry, bool raw, QByteArray &out,
                 QString &problem);
 

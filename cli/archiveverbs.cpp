@@ -5,6 +5,8 @@
 #include "archiveaccess.h"
 #include "archivefile.h"
 #include "cliutil.h"
+#include "entrydata.h"
+#include "safepath.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,7 +30,7 @@ QString typeOf(const BigEntry &entry)
 void printJson(const QJsonObject &object)
 {
     const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Indented);
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    writeOut(text.constData(), size_t(text.size()));
 }
 
 // Parses "VERB [--json] ARCHIVE" and opens the archive. Answers an exit
@@ -36,7 +38,7 @@ void printJson(const QJsonObject &object)
 std::optional<int> openForReading(VerbParser &verb, const QStringList &arguments,
                                   BigArchive &archive)
 {
-    verb.parser.addOption(jsonOption);
+    verb.addOption(jsonOption);
     verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive."));
     if (auto done = verb.parse(arguments, 1, 1))
         return done;
@@ -88,7 +90,8 @@ int runList(const QStringList &arguments)
     VerbParser verb(
         QStringLiteral("list"),
         QStringLiteral("Lists the directory in its order: size, offset, type and path,\n"
-                       "tab-separated. JSON: {\"entryCount\": N, \"entries\": [{\"path\",\n"
+                       "tab-separated; control characters in paths are shown escaped\n"
+                       "(\\x1b, \\n, \\t). JSON: {\"entryCount\": N, \"entries\": [{\"path\",\n"
                        "\"offset\", \"size\", \"type\"}]}; each path byte is the character\n"
                        "U+0000-U+00FF of the same code."));
     BigArchive archive;
@@ -110,7 +113,7 @@ int runList(const QStringList &arguments)
         text += QStringLiteral("%1\t%2\t%3\t%4\n")
                     .arg(quint32(entry.size))
                     .arg(quint32(entry.offset))
-                    .arg(typeOf(entry), entry.pathText());
+                    .arg(typeOf(entry), escapedForTerminal(entry.pathText()));
         if (text.size() > (1 << 16)) {
             printOut(text);
             text.clear();
@@ -126,21 +129,30 @@ int runCat(const QStringList &arguments)
         QStringLiteral("cat"),
         QStringLiteral("Writes an entry's bytes to stdout, unpacked when they are\n"
                        "Refp-compressed. ENTRY is the stored path (\"/\" stands for \"\\\");\n"
-                       "the first entry of that path in directory order is taken."));
+                       "the first entry of that path in directory order is taken. An entry\n"
+                       "that reaches past the end of the archive gives the bytes that exist,\n"
+                       "a warning and exit status 1."));
     const QCommandLineOption rawOption(QStringLiteral("raw"),
                                        QStringLiteral("Write the bytes as stored."));
-    verb.parser.addOption(rawOption);
+    verb.addOption(rawOption);
     verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive."));
     verb.addPositional(QStringLiteral("ENTRY"), QStringLiteral("Path of the entry."));
     if (auto done = verb.parse(arguments, 2, 2))
         return *done;
     const QStringList positional = verb.parser.positionalArguments();
-    QByteArray bytes;
-    if (!readNamedEntry(positional.at(0), positional.at(1), verb.parser.isSet(rawOption), bytes))
+    BigArchive archive;
+    if (!openArchive(positional.at(0), archive))
         return Failure;
-    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
-        std::fflush(stdout) != 0) {
-        printError(QStringLiteral("cannot write to stdout"));
+    const BigEntry *entry = findEntry(archive, positional.at(1));
+    if (!entry) {
+        printError(QStringLiteral("%1: no entry %2").arg(positional.at(0), positional.at(1)));
+        return Failure;
+    }
+    const EntryResult result = sendEntry(archive, *entry, verb.parser.isSet(rawOption), writeOut);
+    if (result.kind == EntryResult::Stopped)
+        return Failure; // stdout failed, which the caller reports
+    if (result.kind != EntryResult::Done) {
+        printError(entry->pathText() + QStringLiteral(": ") + describeEntryResult(result, *entry));
         return Failure;
     }
     return Success;

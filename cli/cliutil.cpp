@@ -1,33 +1,116 @@
 #include "cliutil.h"
 
-#include <QFileInfo>
-#include <QSaveFile>
+#include "atomicfile.h"
+#include "safepath.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace cli {
 
 void printError(const QString &message)
 {
-    std::fprintf(stderr, "vorland-cli: %s\n", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "vorland-cli: %s\n",
+                 escapedForTerminal(message).toLocal8Bit().constData());
+}
+
+namespace {
+// The reason of the first failed write to stdout; 0 while there was none.
+int stdoutErrno = 0;
+} // namespace
+
+bool writeOut(const char *data, size_t n)
+{
+    if (std::fwrite(data, 1, n, stdout) == n)
+        return true;
+    if (stdoutErrno == 0)
+        stdoutErrno = errno ? errno : EIO;
+    return false;
 }
 
 void printOut(const QString &text)
 {
     const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    writeOut(bytes.constData(), size_t(bytes.size()));
 }
 
-VerbParser::VerbParser(const QString &verb, const QString &description) : verb(verb)
+bool flushOut()
 {
-    parser.setApplicationDescription(description);
-    parser.addHelpOption();
+    if (std::fflush(stdout) != 0 && stdoutErrno == 0)
+        stdoutErrno = errno ? errno : EIO;
+    return stdoutErrno == 0 && !std::ferror(stdout);
 }
 
-void VerbParser::addPositional(const QString &name, const QString &description,
-                               const QString &syntax)
+QString stdoutError()
 {
-    parser.addPositionalArgument(name, description, syntax);
+    return QString::fromLocal8Bit(std::strerror(stdoutErrno ? stdoutErrno : EIO));
+}
+
+VerbParser::VerbParser(const QString &verb, const QString &description)
+    : verb(verb), description(description)
+{
+    addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                                 QStringLiteral("Shows this help.")));
+}
+
+void VerbParser::addOption(const QCommandLineOption &option)
+{
+    parser.addOption(option);
+    options.append(option);
+}
+
+void VerbParser::addOptions(const QList<QCommandLineOption> &list)
+{
+    for (const QCommandLineOption &option : list)
+        addOption(option);
+}
+
+void VerbParser::addPositional(const QString &name, const QString &text, const QString &syntax)
+{
+    parser.addPositionalArgument(name, text, syntax);
+    positionals.append({name, text, syntax.isEmpty() ? name : syntax});
+}
+
+QString VerbParser::helpText() const
+{
+    QString usage = QStringLiteral("Usage: vorland-cli ") + verb + QStringLiteral(" [options]");
+    for (const Positional &p : positionals)
+        usage += QLatin1Char(' ') + p.syntax;
+    QList<QPair<QString, QString>> rows;
+    for (const QCommandLineOption &option : options) {
+        QStringList names;
+        for (const QString &name : option.names())
+            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        QString left = names.join(QStringLiteral(", "));
+        if (!option.valueName().isEmpty())
+            left += QStringLiteral(" <%1>").arg(option.valueName());
+        rows.append({left, option.description()});
+    }
+    int width = 0;
+    for (const Positional &p : positionals)
+        width = qMax(width, p.name.size());
+    for (const auto &row : rows)
+        width = qMax(width, row.first.size());
+    auto table = [&](const QList<QPair<QString, QString>> &lines) {
+        QString out;
+        for (const auto &line : lines) {
+            const QString pad(width + 2 - line.first.size(), QLatin1Char(' '));
+            out += QStringLiteral("  ") + line.first + pad +
+                   QString(line.second)
+                       .replace(QLatin1Char('\n'), QLatin1Char('\n') + QString(width + 4, ' ')) +
+                   QLatin1Char('\n');
+        }
+        return out;
+    };
+    QList<QPair<QString, QString>> arguments;
+    for (const Positional &p : positionals)
+        arguments.append({p.name, p.description});
+    QString text =
+        usage + QLatin1Char('\n') + description + QStringLiteral("\n\nOptions:\n") + table(rows);
+    if (!arguments.isEmpty())
+        text += QStringLiteral("\nArguments:\n") + table(arguments);
+    return text;
 }
 
 std::optional<int> VerbParser::parse(const QStringList &arguments, int minPositional,
@@ -40,8 +123,8 @@ std::optional<int> VerbParser::parse(const QStringList &arguments, int minPositi
     if (!parser.parse(all)) {
         problem = parser.errorText();
     } else if (parser.isSet(QStringLiteral("help"))) {
-        printOut(parser.helpText());
-        return Success;
+        printOut(helpText());
+        return Success; // a failed write shows when stdout is flushed
     } else {
         const int count = parser.positionalArguments().size();
         if (count < minPositional)
@@ -57,7 +140,7 @@ std::optional<int> VerbParser::parse(const QStringList &arguments, int minPositi
 int VerbParser::usageError(const QString &problem)
 {
     printError(verb + QStringLiteral(": ") + problem);
-    std::fprintf(stderr, "%s", parser.helpText().toLocal8Bit().constData());
+    std::fprintf(stderr, "%s", helpText().toLocal8Bit().constData());
     return UsageError;
 }
 
@@ -76,7 +159,12 @@ bool InputFile::open(const QString &path)
         length = size_t(size);
         return true;
     }
-    copy = file.readAll();
+    try {
+        copy = file.readAll();
+    } catch (const std::bad_alloc &) {
+        printError(QStringLiteral("Not enough memory to read %1").arg(path));
+        return false;
+    }
     if (file.error() != QFileDevice::NoError) {
         printError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return false;
@@ -88,17 +176,10 @@ bool InputFile::open(const QString &path)
 
 bool writeWholeFile(const QString &path, const char *data, size_t n)
 {
-    QSaveFile out(path);
-    bool ok = out.open(QIODevice::WriteOnly);
-    for (size_t done = 0; ok && done < n;) {
-        const qint64 written = out.write(data + done, qint64(n - done));
-        ok = written > 0;
-        done += ok ? size_t(written) : 0;
-    }
-    if (ok && out.commit())
+    QString problem;
+    if (writeFileAtomically(path, data, n, problem))
         return true;
-    printError(QStringLiteral("cannot write %1: %2").arg(path, out.errorString()));
-    out.cancelWriting();
+    printError(problem);
     return false;
 }
 

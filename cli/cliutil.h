@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -17,14 +19,22 @@ enum ExitCode
     UsageError = 2
 };
 
-// Writes "vorland-cli: message" to stderr.
+// Writes "vorland-cli: message" to stderr, as one line: control characters
+// in the message are escaped.
 void printError(const QString &message);
-// Writes text to stdout as it is.
+// Writes to stdout as it is. A failure shows in flushOut().
 void printOut(const QString &text);
+bool writeOut(const char *data, size_t n);
+// Flushes stdout; true when everything written to it arrived.
+bool flushOut();
+// Why a write to stdout failed.
+QString stdoutError();
 
-// The parser of one verb. parse() answers an exit status when the command
-// line is settled already (--help printed: 0; a usage error printed with the
-// usage text: 2), or nothing when the verb should run.
+// The parser of one verb, with a help text of its own: "Usage: vorland-cli
+// VERB [options] ARGUMENTS", the description, the options and the
+// arguments. parse() answers an exit status when the command line is
+// settled already (--help printed: 0; a usage error printed with the usage
+// text: 2), or nothing when the verb should run.
 class VerbParser
 {
 public:
@@ -32,13 +42,23 @@ public:
 
     QCommandLineParser parser;
 
+    void addOption(const QCommandLineOption &option);
+    void addOptions(const QList<QCommandLineOption> &options);
     void addPositional(const QString &name, const QString &description, const QString &syntax = {});
     std::optional<int> parse(const QStringList &arguments, int minPositional, int maxPositional);
     // Prints "VERB: problem" and the usage text on stderr; returns 2.
     int usageError(const QString &problem);
+    QString helpText() const;
 
 private:
+    struct Positional
+    {
+        QString name, description, syntax;
+    };
     QString verb;
+    QString description;
+    QList<QCommandLineOption> options;
+    QList<Positional> positionals;
 };
 
 // A whole input file, mapped into memory where the system allows and read
@@ -57,7 +77,8 @@ private:
     size_t length = 0;
 };
 
-// Writes `n` bytes to `path` whole or not at all. Reports its own failure.
+// Writes `n` bytes to `path` whole or not at all, never through a symbolic
+// link that stands at `path`. Reports its own failure.
 bool writeWholeFile(const QString &path, const char *data, size_t n);
 
 } // namespace cli

@@ -60,7 +60,7 @@ int runCompress(const QStringList &arguments)
     const size_t capacity = GfxCoreCodec::compressBound(input.size());
     std::unique_ptr<char[]> stream(new (std::nothrow) char[capacity]);
     if (!stream) {
-        printError(QStringLiteral("not enough memory to compress %1").arg(files.in));
+        printError(QStringLiteral("Not enough memory to compress %1").arg(files.in));
         return Failure;
     }
     const size_t length =
@@ -90,7 +90,7 @@ int runDecompress(const QStringList &arguments)
     const uint32_t size = GfxCoreCodec::unpackedSize(input.data(), input.size());
     std::unique_ptr<char[]> output(new (std::nothrow) char[size]);
     if (!output) {
-        printError(QStringLiteral("not enough memory to unpack %1").arg(files.in));
+        printError(QStringLiteral("Not enough memory to unpack %1").arg(files.in));
         return Failure;
     }
     if (!GfxCoreCodec::unpack(input.data(), input.size(), output.get(), size)) {

@@ -3,7 +3,9 @@
 #include "verbs.h"
 
 #include "archiveaccess.h"
+#include "atomicfile.h"
 #include "cliutil.h"
+#include "entrydata.h"
 #include "safeoutput.h"
 #include "safepath.h"
 
@@ -19,8 +21,11 @@ int runExtract(const QStringList &arguments)
         QStringLiteral("Writes all entries, or the named ones, unpacked, into folders under DIR.\n"
                        "Entries whose path is absolute, has a drive letter, an empty, \".\" or\n"
                        "\"..\" component or a control character are skipped with a warning.\n"
-                       "Nothing is written outside DIR and symbolic links in it are not\n"
-                       "followed. Exit status 1 when any entry was not written."));
+                       "Nothing is written outside DIR, symbolic links in it are not\n"
+                       "followed, and the archive being read is never replaced. An entry\n"
+                       "that reaches past the end of the archive is written as the bytes\n"
+                       "that exist, with a warning. Exit status 1 when any entry was not\n"
+                       "written whole."));
     const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output")},
                                        QStringLiteral("Folder to extract into."),
                                        QStringLiteral("DIR"));
@@ -28,7 +33,7 @@ int runExtract(const QStringList &arguments)
                                              QStringLiteral("Replace existing files."));
     const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                          QStringLiteral("No progress and no warnings."));
-    verb.parser.addOptions({outOption, overwriteOption, quietOption});
+    verb.addOptions({outOption, overwriteOption, quietOption});
     verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive."));
     verb.addPositional(QStringLiteral("ENTRY"),
                        QStringLiteral("Entries to extract (default: all)."),
@@ -70,18 +75,35 @@ int runExtract(const QStringList &arguments)
         printError(problem);
         return Failure;
     }
+    output.protect(archivePath);
     const bool progress = !quiet && ::isatty(STDERR_FILENO);
     size_t done = 0;
     for (const BigEntry *entry : chosen) {
         if (progress)
             std::fprintf(stderr, "\r%zu/%zu", ++done, chosen.size());
         const std::optional<QStringList> parts = safeEntryPath(entry->path);
-        QByteArray bytes;
-        if (!parts)
+        if (!parts) {
             warn(QStringLiteral("skipped %1: unsafe path").arg(entry->pathText()));
-        else if (!entryBytes(archive, *entry, false, bytes, problem) ||
-                 !output.write(*parts, bytes, overwrite, problem))
+            continue;
+        }
+        AtomicFile file;
+        if (!output.start(*parts, overwrite, file, problem)) {
             warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), problem));
+            continue;
+        }
+        const EntryResult result = sendEntry(
+            archive, *entry, false, [&](const char *p, size_t n) { return file.write(p, n); });
+        if (result.kind == EntryResult::Stopped) {
+            warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), file.problem()));
+        } else if (result.kind != EntryResult::Done && result.kind != EntryResult::Truncated) {
+            warn(QStringLiteral("skipped %1: %2")
+                     .arg(entry->pathText(), describeEntryResult(result, *entry)));
+        } else if (!file.commit()) {
+            warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), file.problem()));
+        } else if (result.kind == EntryResult::Truncated) {
+            warn(QStringLiteral("%1 written short: %2")
+                     .arg(entry->pathText(), describeEntryResult(result, *entry)));
+        }
     }
     if (progress)
         std::fprintf(stderr, "\n");

@@ -2,6 +2,7 @@
 // libraries, for scripts. Data goes to stdout, messages to stderr; the exit
 // status is 0 on success, 1 on failure and 2 on a usage error.
 
+#include "atomicfile.h"
 #include "cliutil.h"
 #include "gfxcorecodec.h"
 #include "report.h"
@@ -48,11 +49,33 @@ QString toolHelp()
     return text;
 }
 
+// Runs one verb. Whatever it printed must have reached stdout: a verb whose
+// output was lost (a full disk, a closed pipe) has failed.
+int runVerb(const Verb &verb, const QStringList &arguments)
+{
+    GfxCoreCodec::load();
+    int status;
+    try {
+        status = verb.run(arguments);
+    } catch (const std::bad_alloc &) {
+        cli::printError(
+            QStringLiteral("Not enough memory to run %1").arg(QLatin1String(verb.name)));
+        status = cli::Failure;
+    }
+    GfxCoreCodec::unload();
+    if (!cli::flushOut()) {
+        cli::printError(QStringLiteral("cannot write to stdout: %1").arg(cli::stdoutError()));
+        return cli::Failure;
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    removeTemporariesOnSignals();
     QCoreApplication::setApplicationName(QStringLiteral("vorland-cli"));
     vorland::setReporter([](const QString &message) { cli::printError(message); });
 
@@ -67,15 +90,14 @@ int main(int argc, char **argv)
     if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
         name == QLatin1String("help")) {
         cli::printOut(toolHelp());
-        return cli::Success;
+        if (cli::flushOut())
+            return cli::Success;
+        cli::printError(QStringLiteral("cannot write to stdout: %1").arg(cli::stdoutError()));
+        return cli::Failure;
     }
     for (const Verb &verb : verbs) {
-        if (name == QLatin1String(verb.name)) {
-            GfxCoreCodec::load();
-            const int status = verb.run(arguments);
-            GfxCoreCodec::unload();
-            return status;
-        }
+        if (name == QLatin1String(verb.name))
+            return runVerb(verb, arguments);
     }
     cli::printError(QStringLiteral("unknown verb '%1'").arg(name));
     std::fprintf(stderr, "%s", toolHelp().toLocal8Bit().constData());

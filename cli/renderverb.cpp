@@ -5,11 +5,11 @@
 #include "archiveaccess.h"
 #include "cliutil.h"
 #include "pngdecoder.h"
+#include "pngwriter.h"
 #include "tgadecoder.h"
 #include "tpidecoder.h"
 
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace cli {
 namespace {
@@ -21,12 +21,11 @@ struct Decoded
     QString info;
 };
 
-template <typename Decoder> Decoded decode(const QByteArray &bytes)
+template <typename Decoder> Decoded decode(const char *bytes, quint32 size)
 {
     Decoder decoder;
     Decoded result;
-    result.ok =
-        decoder.load(reinterpret_cast<const uchar *>(bytes.constData()), quint32(bytes.size()));
+    result.ok = decoder.load(reinterpret_cast<const uchar *>(bytes), size);
     if (result.ok)
         result.image = decoder.toImage();
     result.info = QStringLiteral("%1x%2 %3")
@@ -46,10 +45,11 @@ int runRender(const QStringList &arguments)
                        "and writes its pixels as an 8-bit RGBA PNG. With ENTRY, SOURCE is\n"
                        "an archive and the entry is read and unpacked as the preview\n"
                        "does; without it SOURCE is a loose image file. Prints the info\n"
-                       "line \"WIDTHxHEIGHT FORMAT\" on stdout."));
+                       "line \"WIDTHxHEIGHT FORMAT\" on stdout, also when the image cannot\n"
+                       "be decoded (exit status 1)."));
     const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output")},
                                        QStringLiteral("PNG file to write."), QStringLiteral("OUT"));
-    verb.parser.addOption(outOption);
+    verb.addOption(outOption);
     verb.addPositional(QStringLiteral("SOURCE"), QStringLiteral("Image file or archive."));
     verb.addPositional(QStringLiteral("ENTRY"), QStringLiteral("Entry of the archive."),
                        QStringLiteral("[ENTRY]"));
@@ -59,42 +59,57 @@ int runRender(const QStringList &arguments)
         return verb.usageError(QStringLiteral("-o OUT is required"));
     const QStringList positional = verb.parser.positionalArguments();
 
-    QByteArray bytes;
+    QByteArray entry;
+    InputFile input;
+    const char *bytes = nullptr;
+    size_t size = 0;
     QString name = positional.at(0);
     if (positional.size() == 2) {
-        if (!readNamedEntry(positional.at(0), positional.at(1), false, bytes, &name))
+        if (!readNamedEntry(positional.at(0), positional.at(1), false, entry, &name))
             return Failure;
+        bytes = entry.constData();
+        size = size_t(entry.size());
     } else {
-        InputFile input;
         if (!input.open(name))
             return Failure;
-        bytes = QByteArray(input.data(), int(input.size()));
+        bytes = input.data();
+        size = input.size();
+    }
+    if (size > 0xFFFFFFFFu) {
+        printError(QStringLiteral("%1 is too large to decode (4 GiB or more)").arg(name));
+        return Failure;
     }
 
     const QString extension =
         QFileInfo(QString(name).replace(QLatin1Char('\\'), QLatin1Char('/'))).suffix().toUpper();
     Decoded decoded;
     if (extension == QLatin1String("PNG"))
-        decoded = decode<PngDecoder>(bytes);
+        decoded = decode<PngDecoder>(bytes, quint32(size));
     else if (extension == QLatin1String("TGA"))
-        decoded = decode<TgaDecoder>(bytes);
+        decoded = decode<TgaDecoder>(bytes, quint32(size));
     else if (extension == QLatin1String("TPI"))
-        decoded = decode<TpiDecoder>(bytes);
+        decoded = decode<TpiDecoder>(bytes, quint32(size));
     else {
         printError(QStringLiteral("%1 is not a PNG, TGA or TPI image").arg(name));
         return Failure;
     }
-    if (!decoded.ok)
-        return Failure; // the decoder has said why
-    if (decoded.image.isNull()) {
+    if (!decoded.ok) {
+        // The decoder has said why; the line says what its header holds.
+        printOut(decoded.info + QLatin1Char('\n'));
+        return Failure;
+    }
+    if (decoded.image.isNull() || decoded.image.width() == 0 || decoded.image.height() == 0) {
         printError(QStringLiteral("%1 holds no pixels (%2)").arg(name, decoded.info));
         return Failure;
     }
-    QSaveFile out(verb.parser.value(outOption));
-    if (!out.open(QIODevice::WriteOnly) || !decoded.image.save(&out, "PNG") || !out.commit()) {
-        printError(QStringLiteral("cannot write %1: %2").arg(out.fileName(), out.errorString()));
+    QByteArray png;
+    QString problem;
+    if (!encodePng(decoded.image, PngChannels::Rgba, png, problem)) {
+        printError(QStringLiteral("%1: %2").arg(verb.parser.value(outOption), problem));
         return Failure;
     }
+    if (!writeWholeFile(verb.parser.value(outOption), png.constData(), size_t(png.size())))
+        return Failure;
     printOut(decoded.info + QLatin1Char('\n'));
     return Success;
 }

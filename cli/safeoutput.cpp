@@ -1,39 +1,14 @@
 #include "safeoutput.h"
 
+#include "atomicfile.h"
+
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-bool writeAll(int fd, const QByteArray &data)
-{
-    const char *p = data.constData();
-    size_t left = size_t(data.size());
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= size_t(n);
-    }
-    return true;
-}
-
-} // namespace
 
 SafeOutput::~SafeOutput()
 {
@@ -55,7 +30,17 @@ bool SafeOutput::open(const QString &folder, QString &problem)
     return true;
 }
 
-bool SafeOutput::write(const QStringList &components, const QByteArray &data, bool overwrite,
+void SafeOutput::protect(const QString &path)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
+        guarded = true;
+        guardedDevice = info.st_dev;
+        guardedInode = info.st_ino;
+    }
+}
+
+bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile &file,
                        QString &problem)
 {
     int dir = root;
@@ -90,40 +75,22 @@ bool SafeOutput::write(const QStringList &components, const QByteArray &data, bo
     const QByteArray name = QFile::encodeName(components.last());
     struct stat existing;
     if (::fstatat(dir, name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-        if (S_ISDIR(existing.st_mode)) {
-            problem = QStringLiteral("a folder is in the way");
+        QString refusal;
+        if (S_ISDIR(existing.st_mode))
+            refusal = QStringLiteral("a folder is in the way");
+        else if (guarded && existing.st_dev == guardedDevice && existing.st_ino == guardedInode)
+            refusal = QStringLiteral("it is the archive being read");
+        else if (!overwrite)
+            refusal = QStringLiteral("already exists (--overwrite replaces it)");
+        if (!refusal.isEmpty()) {
+            problem = refusal;
             leave();
             return false;
         }
-        if (!overwrite) {
-            problem = QStringLiteral("already exists (--overwrite replaces it)");
-            leave();
-            return false;
-        }
     }
-
-    char temporary[64];
-    std::snprintf(temporary, sizeof temporary, ".vorland-%ld-%u.part", long(::getpid()), counter++);
-    const int fd =
-        ::openat(dir, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        problem = QStringLiteral("cannot create a file: %1").arg(systemError());
-        leave();
-        return false;
-    }
-    const bool written = writeAll(fd, data);
-    const bool closed = ::close(fd) == 0;
-    // renameat replaces a symbolic link itself, never what it points to.
-    const bool placed =
-        written && closed &&
-        (overwrite ? ::renameat(dir, temporary, dir, name.constData()) == 0
-                   : ::renameat2(dir, temporary, dir, name.constData(), RENAME_NOREPLACE) == 0);
-    if (!placed) {
-        problem = !written || !closed ? QStringLiteral("cannot write: %1").arg(systemError())
-                  : errno == EEXIST   ? QStringLiteral("already exists (--overwrite replaces it)")
-                                      : QStringLiteral("cannot write: %1").arg(systemError());
-        ::unlinkat(dir, temporary, 0);
-    }
+    const bool started = file.openAt(dir, name, components.join(QLatin1Char('/')), overwrite);
+    if (!started)
+        problem = file.problem();
     leave();
-    return placed;
+    return started;
 }

@@ -1,12 +1,16 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+
+class AtomicFile;
+
 // A folder to write files below without ever leaving it: every step down is
-// opened without following symbolic links, and each file is written to a
-// temporary name and renamed into place, so it lands whole or not at all.
+// opened without following symbolic links, and each file is an AtomicFile,
+// written to a temporary name and renamed into place, so it lands whole or
+// not at all.
 class SafeOutput
 {
 public:
@@ -15,14 +19,17 @@ public:
     // Creates the folder if needed and opens it. False, with `problem` set,
     // when it cannot.
     bool open(const QString &folder, QString &problem);
+    // The file at `path` (the archive being read) is never replaced.
+    void protect(const QString &path);
 
-    // Writes `data` to the file at `components` below the folder, creating the
-    // folders between. An existing file is replaced only with `overwrite`.
-    // False, with `problem` set, when the file was not written.
-    bool write(const QStringList &components, const QByteArray &data, bool overwrite,
-               QString &problem);
+    // Starts `file` at `components` below the folder, creating the folders
+    // between. An existing file may be replaced only with `overwrite`. False,
+    // with `problem` set, when the file cannot be started.
+    bool start(const QStringList &components, bool overwrite, AtomicFile &file, QString &problem);
 
 private:
     int root = -1;
-    unsigned counter = 0;
+    bool guarded = false;
+    dev_t guardedDevice = 0;
+    ino_t guardedInode = 0;
 };

@@ -27,6 +27,8 @@ lintian --fail-on error "$deb"
 root="$build/scratch-root"
 rm -rf "$root"
 dpkg -x "$deb" "$root"
+# No installed program or library may look for libraries in the working folder.
+scripts/check-runpath.sh "$root"
 cli="$root/usr/bin/vorland-cli"
 "$cli" --help >/dev/null
 "$cli" info "$root/usr/share/vorland/demo.big"

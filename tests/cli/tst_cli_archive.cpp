@@ -10,6 +10,9 @@
 #include <QJsonObject>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 class TestCliArchive : public QObject
 {
     Q_OBJECT
@@ -29,8 +32,14 @@ private slots:
     void extractHostilePaths();
     void extractDoesNotFollowLinks();
     void extractKeepsExistingFiles();
+    void extractNeverReplacesTheArchive();
+    void extractLeavesNoTemporaries();
+    void truncatedEntries();
+    void namesAreEscaped();
     void packExtractRoundTrip();
-    void packRefusesWideNames();
+    void packLeavesOutItsOwnOutput();
+    void packRefuses_data();
+    void packRefuses();
 
 private:
     QString path(const QString &name) const { return dir->filePath(name); }
@@ -199,9 +208,10 @@ void TestCliArchive::extractAll()
                            bigRecord(200, 10, "past-end") + bigRecord(0, 1 << 30, "huge") + "abcd";
     const CliRun oddRun = runCli({"extract", archive("odd.big", odd), "-o", path("odd")});
     QCOMPARE(oddRun.exitCode, 1);
-    QVERIFY(oddRun.err.contains("skipped huge"));
-    QCOMPARE(read("odd/past-end"), QByteArray(10, '\0'));
-    QCOMPARE(read("odd/huge"), QByteArray("<missing>"));
+    QVERIFY(oddRun.err.contains("huge written short: it reaches past the end of the archive"));
+    QVERIFY(oddRun.err.contains("past-end written short"));
+    QCOMPARE(read("odd/past-end"), QByteArray());
+    QCOMPARE(read("odd/huge"), odd);
 }
 
 void TestCliArchive::extractNamed()
@@ -324,14 +334,106 @@ void TestCliArchive::packExtractRoundTrip()
     }
 }
 
-void TestCliArchive::packRefusesWideNames()
+void TestCliArchive::packLeavesOutItsOwnOutput()
 {
     QVERIFY(QDir().mkpath(path("src")));
-    QVERIFY(writeFile(path("src/") + QString::fromUtf8("名前.txt"), "x"));
+    QVERIFY(writeFile(path("src/a.ini"), "a=1"));
+    for (int run = 0; run < 2; ++run)
+        QCOMPARE(runCli({"pack", path("src"), "-o", path("src/out.big")}).exitCode, 0);
+    const CliRun listed = runCli({"list", path("src/out.big")});
+    QCOMPARE(listed.out.count('\n'), 1);
+    QVERIFY(listed.out.endsWith("\ta.ini\n"));
+}
+
+void TestCliArchive::packRefuses_data()
+{
+    QTest::addColumn<QByteArray>("name"); // a file name in src/, as bytes
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("beyond 8 bits")
+        << QString::fromUtf8("名前.txt").toUtf8() << QByteArray("beyond 8 bits");
+    QTest::newRow("backslash") << QByteArray("a\\b.txt") << QByteArray("folder separator");
+    QTest::newRow("newline") << QByteArray("two\nlines") << QByteArray("control character");
+    QTest::newRow("escape") << QByteArray("\x1b[31mred") << QByteArray("control character");
+    QTest::newRow("not UTF-8") << QByteArray("caf\xE9") << QByteArray("not valid");
+    QTest::newRow("unreadable folder") << QByteArray() << QByteArray("cannot read folder");
+}
+
+void TestCliArchive::packRefuses()
+{
+    // The file is named in the message (escaped), and no archive is written.
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, message);
+    QVERIFY(QDir().mkpath(path("src/sub")));
+    QVERIFY(writeFile(path("src/sub/fine.txt"), "fine"));
+    const QByteArray folder = QFile::encodeName(path("src"));
+    if (name.isEmpty()) {
+        if (::geteuid() == 0)
+            QSKIP("root reads every folder");
+        QVERIFY(QFile::setPermissions(path("src/sub"), QFileDevice::WriteOwner));
+    } else {
+        const int fd = ::open((folder + '/' + name).constData(), O_CREAT | O_WRONLY, 0644);
+        QVERIFY(fd >= 0 && ::close(fd) == 0);
+    }
     const CliRun run = runCli({"pack", path("src"), "-o", path("w.big")});
+    QFile::setPermissions(path("src/sub"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(run.exitCode, 1);
-    QVERIFY(run.err.contains("beyond 8 bits"));
+    QVERIFY2(run.err.contains(message), run.err.constData());
+    QCOMPARE(run.err.count('\n'), 1);
+    QVERIFY(!run.err.contains('\x1b'));
     QVERIFY(!QFile::exists(path("w.big")));
+}
+
+void TestCliArchive::extractNeverReplacesTheArchive()
+{
+    const QString a = archive("a.big", makeBig({{"a.big", "not the archive"}}));
+    const QByteArray before = read("a.big");
+    const CliRun run = runCli({"extract", a, "-o", dir->path(), "--overwrite"});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("it is the archive being read"), run.err.constData());
+    QCOMPARE(read("a.big"), before);
+}
+
+void TestCliArchive::extractLeavesNoTemporaries()
+{
+    // Past the file-size limit the write fails; its temporary file goes.
+    const QString a =
+        archive("a.big", makeBig({{"small", "s"}, {"large", testdata::randomBytes(100000)}}));
+    QProcess process;
+    process.start("prlimit", {"--fsize=50000", VORLAND_CLI, "extract", a, "-o", path("out")});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY(process.readAllStandardError().contains(
+        "skipped large: cannot write large: File too large"));
+    QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden), QStringList{"small"});
+}
+
+void TestCliArchive::truncatedEntries()
+{
+    // The bytes that exist, a warning naming the shortfall, and status 1.
+    const QByteArray bytes = bigHeader(1) + bigRecord(28, 10, "cut") + "abcd";
+    const QString a = archive("t.big", bytes);
+    const CliRun cat = runCli({"cat", a, "cut"});
+    QCOMPARE(cat.exitCode, 1);
+    QCOMPARE(cat.out, QByteArray("abcd"));
+    QVERIFY2(cat.err.contains("only 4 of its 10 bytes exist"), cat.err.constData());
+    const CliRun extract = runCli({"extract", a, "-o", path("out")});
+    QCOMPARE(extract.exitCode, 1);
+    QVERIFY(extract.err.contains("cut written short"));
+    QCOMPARE(read("out/cut"), QByteArray("abcd"));
+}
+
+void TestCliArchive::namesAreEscaped()
+{
+    const QString a = archive("e.big", makeBig({{"a\x1b[31m\nb\r.ini", "x"}}));
+    const CliRun list = runCli({"list", a});
+    QCOMPARE(list.exitCode, 0);
+    QVERIFY(list.out.endsWith("\ta\\x1b[31m\\nb\\r.ini\n"));
+    const CliRun missing = runCli({"cat", a, "no\x1bthing"});
+    QCOMPARE(missing.exitCode, 1);
+    QCOMPARE(missing.err.count('\n'), 1);
+    QVERIFY(missing.err.contains("no\\x1bthing"));
 }
 
 QTEST_GUILESS_MAIN(TestCliArchive)

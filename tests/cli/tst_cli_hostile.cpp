@@ -1,6 +1,8 @@
 // Every file of the hostile corpus through vorland-cli, as a script would
 // use it, under a memory and time limit: each run ends with status 0 or 1,
-// never a crash, a hang or a usage error.
+// never a crash, a hang or a usage error. The memory limit is the budget: 64
+// MiB plus twice what the file's bytes can legitimately decode to. And every
+// verb fails, with one line, when its output cannot be written.
 
 #include <QDirIterator>
 #include <QProcess>
@@ -13,11 +15,14 @@ class TestCliHostile : public QObject
 private slots:
     void corpus_data();
     void corpus();
+    void stdoutCannotBeWritten_data();
+    void stdoutCannotBeWritten();
 };
 
 void TestCliHostile::corpus_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<qint64>("budget");
     QDirIterator it(QStringLiteral(VORLAND_HOSTILE), QDir::Files);
     int count = 0;
     while (it.hasNext()) {
@@ -31,8 +36,11 @@ void TestCliHostile::corpus_data()
             runs = {{"decompress", file, "@OUT@/out.bin"}};
         else if (suffix == "png" || suffix == "tga" || suffix == "tpi")
             runs = {{"render", file, "-o", "@OUT@/out.png"}};
+        // Refp streams give at most 257 bytes per byte, deflate 1032.
+        const qint64 budget =
+            (qint64(64) << 20) + 2 * QFileInfo(file).size() * (suffix == "png" ? 1032 : 257);
         for (const QStringList &run : runs) {
-            QTest::addRow("%s %s", qPrintable(run.first()), qPrintable(name)) << run;
+            QTest::addRow("%s %s", qPrintable(run.first()), qPrintable(name)) << run << budget;
             ++count;
         }
     }
@@ -43,14 +51,16 @@ void TestCliHostile::corpus_data()
 void TestCliHostile::corpus()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(qint64, budget);
     QTemporaryDir out;
     arguments.replaceInStrings(QStringLiteral("@OUT@"), out.path());
     QProcess process;
     QStringList command = arguments;
     QString program = QStringLiteral(VORLAND_CLI);
 #ifndef VORLAND_SANITIZE
-    // 1.5 GiB of address space and 20 s of CPU; the sanitizers need more room.
-    command = QStringList{"--as=1610612736", "--cpu=20", program} + arguments;
+    // The memory budget (heap and private mappings) and 20 s of CPU; the
+    // sanitizers need more room.
+    command = QStringList{QString("--data=%1").arg(budget), "--cpu=20", program} + arguments;
     program = QStringLiteral("prlimit");
 #endif
     process.start(program, command);
@@ -60,6 +70,34 @@ void TestCliHostile::corpus()
     QVERIFY2(process.exitCode() == 0 || process.exitCode() == 1, err.constData());
     if (process.exitCode() == 1)
         QVERIFY(!err.isEmpty());
+}
+
+void TestCliHostile::stdoutCannotBeWritten_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    const QString demo = QStringLiteral(VORLAND_DEMO);
+    QTest::newRow("tool help") << QStringList{"--help"};
+    QTest::newRow("verb help") << QStringList{"list", "--help"};
+    QTest::newRow("info") << QStringList{"info", demo};
+    QTest::newRow("info --json") << QStringList{"info", "--json", demo};
+    QTest::newRow("list") << QStringList{"list", demo};
+    QTest::newRow("list --json") << QStringList{"list", "--json", demo};
+    QTest::newRow("cat") << QStringList{"cat", demo, "text/readme.ini"};
+    QTest::newRow("render") << QStringList{"render", demo, "images/sky.tga", "-o", "@OUT@/a.png"};
+}
+
+void TestCliHostile::stdoutCannotBeWritten()
+{
+    QFETCH(QStringList, arguments);
+    QTemporaryDir out;
+    arguments.replaceInStrings(QStringLiteral("@OUT@"), out.path());
+    QProcess process;
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(QStringLiteral(VORLAND_CLI), arguments);
+    QVERIFY(process.waitForFinished(60000));
+    const QByteArray err = process.readAllStandardError();
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(err, QByteArray("vorland-cli: cannot write to stdout: No space left on device\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCliHostile)

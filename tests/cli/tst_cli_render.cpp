@@ -81,15 +81,18 @@ void TestCliRender::failures_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QByteArray>("message");
+    QTest::addColumn<QByteArray>("info"); // what the decoder reports, when it ran
     QTest::newRow("not a PNG") << "x.png" << QByteArray("not really")
-                               << QByteArray("Not a PNG file!");
+                               << QByteArray("Not a PNG file!") << QByteArray("0x0 8888\n");
     QTest::newRow("palette PNG") << "p.png" << makePng(patternImage(4, 4, false), {3})
-                                 << QByteArray("Unsupported .png file!");
-    QTest::newRow("short TGA") << "t.tga" << QByteArray(5, 0) << QByteArray("File is too small");
+                                 << QByteArray("Unsupported .png file!")
+                                 << QByteArray("4x4 8888\n");
+    QTest::newRow("short TGA") << "t.tga" << QByteArray(5, 0) << QByteArray("File is too small")
+                               << QByteArray("0x0 UNKNOWN\n");
     QTest::newRow("other extension")
-        << "x.bmp" << QByteArray("BM") << QByteArray("not a PNG, TGA or TPI image");
+        << "x.bmp" << QByteArray("BM") << QByteArray("not a PNG, TGA or TPI image") << QByteArray();
     QTest::newRow("empty TPI picture")
-        << "e.tpi" << makeTpi(0, 0, {}) << QByteArray("holds no pixels");
+        << "e.tpi" << makeTpi(0, 0, {}) << QByteArray("holds no pixels") << QByteArray();
 }
 
 void TestCliRender::failures()
@@ -97,11 +100,13 @@ void TestCliRender::failures()
     QFETCH(QString, name);
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, message);
+    QFETCH(QByteArray, info);
     QVERIFY(writeFile(path(name), bytes));
     const CliRun run = runCli({"render", path(name), "-o", path("out.png")});
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.err.contains(message), run.err.constData());
-    QVERIFY(run.out.isEmpty());
+    QCOMPARE(run.err.count('\n'), 1);
+    QCOMPARE(run.out, info);
     QVERIFY(!QFile::exists(path("out.png")));
 }
 

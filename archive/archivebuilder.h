@@ -1,0 +1,38 @@
+#pragma once
+
+#include "bigarchive.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+// Writes a new BIG archive, whole or not at all, entry by entry: room for
+// the directory first, then each entry's bytes in order, then the directory
+// itself. An entry's bytes come from a file on disk (stored as they are, or
+// Refp-compressed when that makes them smaller) or from an entry of an
+// existing archive, whose stored bytes are copied exactly, by the kernel
+// where it can.
+class ArchiveBuilder
+{
+public:
+    struct Entry
+    {
+        QByteArray path;                // stored path
+        QString file;                   // a file on disk, or
+        const BigEntry *kept = nullptr; // an entry of `source`, copied as stored
+        bool compress = false;          // a file on disk stored Refp-compressed if smaller
+    };
+
+    std::vector<Entry> entries;
+    // The archive that `kept` entries belong to.
+    const BigArchive *source = nullptr;
+    // Called after each entry with the number written so far.
+    std::function<void(size_t done, size_t total)> progress;
+
+    // Writes the archive to `path`. False, with `problem` naming what failed
+    // and why, when it cannot; nothing is left at `path` then (what stood
+    // there stays as it was).
+    bool write(const QString &path, QString &problem) const;
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// Files from disk on their way into an archive, with the paths they are
+// stored under.
+//
+// A stored path is 8-bit, its components separated by "\", and must be one
+// that extraction accepts (safeEntryPath): a name that is not valid in the
+// system's file-name encoding, has characters beyond U+00FF, holds a "\" (the
+// format's separator) or a control character is refused, never dropped or
+// altered.
+struct DiskFile
+{
+    QString file;    // where it is on disk
+    QByteArray path; // where it goes in the archive
+};
+
+class FileCollector
+{
+public:
+    // A file never collected (the archive being written, when it already
+    // exists inside a folder being packed).
+    void exclude(const QString &path);
+
+    // Every regular file below `folder`, recursively, stored as `prefix`
+    // followed by its path relative to `folder`. Symbolic links are not
+    // followed and are left out. False, with `problem` naming the file or
+    // folder, when a folder cannot be read or a name cannot be stored.
+    bool addFolder(const QString &folder, const QByteArray &prefix, QString &problem);
+    // One regular file, stored as `path`.
+    bool addFile(const QString &file, const QByteArray &path, QString &problem);
+
+    std::vector<DiskFile> files;
+
+private:
+    bool excluded = false;
+    quint64 excludedDevice = 0;
+    quint64 excludedInode = 0;
+};
+
+// Why `name`, a file or folder name in the system's encoding, cannot be a
+// component of a stored path; empty when it can. `stored` gets its 8-bit form.
+QString storedNameProblem(const QByteArray &name, QByteArray &stored);
+
+// Why `path` (8-bit, "\" separated) cannot be stored; empty when it can.
+QString storedPathProblem(const QByteArray &path);
