@@ -10,6 +10,8 @@
 #include <QImage>
 #include <QMap>
 
+#include <zlib.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -136,9 +138,12 @@ Files hostile()
     hugePng.replace(16, 8, be32(30000) + be32(30000));
     f["huge-ihdr.png"] = hugePng;
     // 1 x 2^28 pixels, within the size cap, behind a few bytes of image data.
-    QByteArray tallPng = makePng(patternImage(1, 1, true), {6});
-    tallPng.replace(16, 8, be32(1) + be32(1u << 28));
-    f["tall-few-bytes.png"] = tallPng;
+    const QByteArray onePixel = makePng(patternImage(1, 1, true), {6});
+    QByteArray ihdr = "IHDR" + be32(1) + be32(1u << 28) + QByteArray("\x08\x06\0\0\0", 5);
+    const uLong crc =
+        crc32(0, reinterpret_cast<const Bytef *>(ihdr.constData()), uInt(ihdr.size()));
+    f["tall-few-bytes.png"] =
+        onePixel.left(8) + be32(13) + ihdr + be32(quint32(crc)) + onePixel.mid(33);
     f["tiny.tga"] = QByteArray(10, '\0');
     f["colour-mapped.tga"] = makeTga(1, 8, 4, 4, 0, QByteArray(16, 0));
     f["cut-plain.tga"] = makeTga(2, 32, 64, 64, 0, QByteArray(100, '\x55'));

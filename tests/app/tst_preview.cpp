@@ -157,6 +157,9 @@ void TestPreview::unpreviewableTypesKeepEverything()
 
 void TestPreview::fshFilesGoToTheWorkingFolder()
 {
+    // A link planted under the name is replaced, and its target kept.
+    QVERIFY(writeFile(dir->filePath("target"), "planted"));
+    QVERIFY(QFile::link(dir->filePath("target"), dir->filePath("fsh_image.fsh")));
     open({{"a.png", redPng(1, 1)}, {"one.fsh", "first bytes, longer"}, {"two.fsh", "second"}});
     select(0);
     select(1);
@@ -167,6 +170,11 @@ void TestPreview::fshFilesGoToTheWorkingFolder()
     QVERIFY(out.open(QIODevice::ReadOnly));
     QCOMPARE(out.readAll(), QByteArray("second"));
     QCOMPARE(info(), QString("1x1 888"));
+    QVERIFY(!QFileInfo(out.fileName()).isSymLink());
+    QFile target(dir->filePath("target"));
+    QVERIFY(target.open(QIODevice::ReadOnly));
+    QCOMPARE(target.readAll(), QByteArray("planted"));
+    QCOMPARE(QDir(dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 void TestPreview::compressedEntriesArriveUnpacked()

@@ -99,6 +99,15 @@ void TestPngDecoder::refused_data()
     QTest::newRow("not a PNG") << QByteArray("GIF89a, certainly not a PNG") << "Not a PNG file!";
     QTest::newRow("shorter than the signature") << QByteArray("\x89PNG") << "Not a PNG file!";
     QTest::newRow("empty") << QByteArray() << "Not a PNG file!";
+    // 1 x 2^28 pixels, within the size cap, behind a few bytes of image data:
+    // refused before anything is allocated.
+    const QByteArray one = makePng(patternImage(1, 1, true), {6});
+    const int idat = one.indexOf("IDAT") - 4;
+    const QByteArray tall = one.left(8) +
+                            chunk("IHDR", QByteArray("\0\0\0\x01\x10\0\0\0\x08\x06\0\0\0", 13)) +
+                            one.mid(idat);
+    QTest::newRow("rows the image data cannot hold")
+        << tall << "Damaged .png file! (its image data cannot hold 1 x 268435456 pixels)";
 }
 
 void TestPngDecoder::refused()

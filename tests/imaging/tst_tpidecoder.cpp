@@ -1,6 +1,7 @@
 // TpiDecoder: every block type, the layout of blocks, DXT through squish,
 // Refp-compressed blocks, refused files and blocks cut short.
 
+#include "decoder.h"
 #include "decodewith.h"
 #include "gfxcorecodec.h"
 #include "samplefiles.h"
@@ -229,13 +230,24 @@ void TestTpiDecoder::refused_data()
     QTest::addColumn<QByteArray>("tpi");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("width");
+    QTest::addColumn<int>("cap"); // the size cap in pixels, 0 for the default
     QByteArray reversed = makeTpi(4, 4, {solid(4, 4, 0xFFFFFFFF)});
     reversed.replace(0, 4, "TPI1");
     QTest::newRow("magic in the other order")
-        << reversed << "Incorrect TPI file (Not a TPI1 file)" << 4;
+        << reversed << "Incorrect TPI file (Not a TPI1 file)" << 4 << 0;
     QTest::newRow("19 bytes") << makeTpi(4, 4, {}).left(19)
-                              << "Incorrect TPI file (File is too small)" << 0;
-    QTest::newRow("65535 x 65535") << makeTpi(65535, 65535, {}) << "Image too large" << 65535;
+                              << "Incorrect TPI file (File is too small)" << 0 << 0;
+    QTest::newRow("65535 x 65535") << makeTpi(65535, 65535, {}) << "Image too large" << 65535 << 0;
+    // Blocks that tile the whole picture, which is over the cap: told once.
+    QTest::newRow("tiled, over the cap")
+        << makeTpi(64, 64, {solid(64, 64, 0xFF000000)}) << "Image too large" << 64 << 1024;
+    // A few blocks cannot fill the picture they claim: nothing is allocated.
+    QTest::newRow("blocks cannot fill 16384 x 16384")
+        << makeTpi(16384, 16384, {solid(64, 64, 0xFF000000)})
+        << "Incorrect TPI file (its blocks cannot fill 16384 x 16384 pixels)" << 16384 << 0;
+    QTest::newRow("Refp blocks cannot fill 16384 x 16384")
+        << makeTpi(16384, 16384, {solid(64, 64, 0xFF000000)}, true)
+        << "Incorrect TPI file (its blocks cannot fill" << 16384 << 0;
 }
 
 void TestTpiDecoder::refused()
@@ -243,7 +255,12 @@ void TestTpiDecoder::refused()
     QFETCH(QByteArray, tpi);
     QFETCH(QString, message);
     QFETCH(int, width);
+    QFETCH(int, cap);
+    const uint64_t defaultCap = imageSizeLimit();
+    if (cap)
+        setImageSizeLimit(uint64_t(cap));
     const DecodeResult r = decode(tpi);
+    setImageSizeLimit(defaultCap);
     QVERIFY(!r.ok);
     QCOMPARE(r.messages.size(), 1);
     QVERIFY2(r.messages.first().startsWith(message), qPrintable(r.messages.first()));
