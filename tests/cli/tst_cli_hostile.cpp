@@ -17,6 +17,8 @@ private slots:
     void corpus();
     void stdoutCannotBeWritten_data();
     void stdoutCannotBeWritten();
+    void fullDiskIsNamed_data();
+    void fullDiskIsNamed();
 };
 
 void TestCliHostile::corpus_data()
@@ -98,6 +100,29 @@ void TestCliHostile::stdoutCannotBeWritten()
     const QByteArray err = process.readAllStandardError();
     QCOMPARE(process.exitCode(), 1);
     QCOMPARE(err, QByteArray("vorland-cli: cannot write to stdout: No space left on device\n"));
+}
+
+void TestCliHostile::fullDiskIsNamed_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    const QString demo = QStringLiteral(VORLAND_DEMO);
+    QTest::newRow("compress") << QStringList{"compress", demo, "/dev/full"};
+    QTest::newRow("render") << QStringList{"render", demo, "images/sky.tga", "-o", "/dev/full"};
+    QTest::newRow("pack") << QStringList{"pack", "@OUT@", "-o", "/dev/full"};
+}
+
+void TestCliHostile::fullDiskIsNamed()
+{
+    // What failed and the system's reason, not "Unknown error".
+    QFETCH(QStringList, arguments);
+    QTemporaryDir out;
+    arguments.replaceInStrings(QStringLiteral("@OUT@"), out.path());
+    QProcess process;
+    process.start(QStringLiteral(VORLAND_CLI), arguments);
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(process.readAllStandardError(),
+             QByteArray("vorland-cli: cannot write /dev/full: No space left on device\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCliHostile)
