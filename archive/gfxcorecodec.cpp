@@ -23,6 +23,7 @@ struct Functions
 {
     decltype(&GfxCore_HeaderLength) headerLength = nullptr;
     decltype(&GfxCore_UnpackedSize) unpackedSize = nullptr;
+    decltype(&GfxCore_StreamUnpackedSize) streamUnpackedSize = nullptr;
     decltype(&GfxCore_Unpack) unpack = nullptr;
     decltype(&GfxCore_CompressBound) compressBound = nullptr;
     decltype(&GfxCore_Compress) compress = nullptr;
@@ -85,6 +86,7 @@ bool GfxCoreCodec::load()
     Functions found;
     const bool complete = handle && resolve(handle, "GfxCore_HeaderLength", found.headerLength) &&
                           resolve(handle, "GfxCore_UnpackedSize", found.unpackedSize) &&
+                          resolve(handle, "GfxCore_StreamUnpackedSize", found.streamUnpackedSize) &&
                           resolve(handle, "GfxCore_Unpack", found.unpack) &&
                           resolve(handle, "GfxCore_CompressBound", found.compressBound) &&
                           resolve(handle, "GfxCore_Compress", found.compress);
@@ -126,6 +128,11 @@ void GfxCoreCodec::setLibraryName(const QString &name)
 uint32_t GfxCoreCodec::unpackedSize(const void *block, size_t storedLength)
 {
     return module ? functions.unpackedSize(block, storedLength) : 0;
+}
+
+uint32_t GfxCoreCodec::streamUnpackedSize(const void *head, size_t headLength, quint64 streamLength)
+{
+    return module ? functions.streamUnpackedSize(head, headLength, streamLength) : 0;
 }
 
 bool GfxCoreCodec::isCompressed(const void *block, size_t storedLength)

@@ -30,6 +30,9 @@ public:
     // The block's unpacked size; 0 when it is not a Refp stream, is cut short,
     // or declares more than its bytes can hold.
     static uint32_t unpackedSize(const void *block, size_t storedLength);
+    // The unpacked size of a stream of `streamLength` bytes, of which the
+    // first `headLength` (its header, at least) are at `head`; 0 as above.
+    static uint32_t streamUnpackedSize(const void *head, size_t headLength, quint64 streamLength);
     // True when the block starts with a Refp header (an empty stream included).
     static bool isCompressed(const void *block, size_t storedLength);
     // Fills `dest` with exactly unpackedSize() bytes. False for a damaged

@@ -19,9 +19,15 @@ size_t GfxCore_HeaderLength(const void *src, size_t srcLen)
 
 uint32_t GfxCore_UnpackedSize(const void *src, size_t srcLen)
 {
+    return GfxCore_StreamUnpackedSize(src, srcLen, srcLen);
+}
+
+uint32_t GfxCore_StreamUnpackedSize(const void *src, size_t srcLen, uint64_t streamLen)
+{
     Header header;
-    if (!src || !refp::parseHeader(static_cast<const uint8_t *>(src), srcLen, header) ||
-        !refp::plausible(header, srcLen))
+    if (!src || streamLen < srcLen ||
+        !refp::parseHeader(static_cast<const uint8_t *>(src), srcLen, header) ||
+        !refp::plausible(header, streamLen))
         return 0;
     return header.size;
 }

@@ -34,6 +34,11 @@ GFXCORE_API size_t GfxCore_HeaderLength(const void *src, size_t srcLen);
  * caller allocates for it. An empty stream also answers 0. */
 GFXCORE_API uint32_t GfxCore_UnpackedSize(const void *src, size_t srcLen);
 
+/* The same for a stream of `streamLen` bytes of which only the first `srcLen`
+ * (at least its header) are at `src`: what an archive's listing needs to
+ * know of an entry without reading all of it. */
+GFXCORE_API uint32_t GfxCore_StreamUnpackedSize(const void *src, size_t srcLen, uint64_t streamLen);
+
 /* Unpacks the stream at `src` into `dst`. Returns the number of bytes written,
  * which is exactly the declared size, or -1 when the bytes are not a Refp
  * stream, the stream is damaged, or `dstCapacity` is smaller than the declared

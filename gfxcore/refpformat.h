@@ -30,9 +30,9 @@ struct Header
 bool parseHeader(const uint8_t *p, size_t n, Header &header);
 
 // True when `header` declares no more than the payload after it can produce.
-inline bool plausible(const Header &header, size_t streamLength)
+inline bool plausible(const Header &header, uint64_t streamLength)
 {
-    return uint64_t(header.size) <= uint64_t(streamLength - header.length) * kMaxExpansion;
+    return uint64_t(header.size) <= (streamLength - header.length) * kMaxExpansion;
 }
 
 } // namespace refp
