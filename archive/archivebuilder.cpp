@@ -6,6 +6,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -45,8 +46,107 @@ QString tooLarge()
     return QStringLiteral("the archive would be larger than 4 GiB, the most the format holds");
 }
 
+// Where the archive's bytes go: a file on disk, or memory for an archive
+// that is then compressed whole.
+class Sink
+{
+public:
+    virtual ~Sink() = default;
+    virtual bool write(const char *data, size_t n) = 0;
+    // Appends `length` bytes of the file `fd` from `offset`.
+    virtual bool copyFrom(int fd, quint64 offset, quint64 length, const QString &name) = 0;
+    virtual bool writeAt(const char *data, size_t n, quint64 position) = 0;
+    virtual quint64 written() const = 0;
+    virtual QString problem() const = 0;
+};
+
+class FileSink : public Sink
+{
+public:
+    AtomicFile file;
+    bool write(const char *data, size_t n) override { return file.write(data, n); }
+    bool copyFrom(int fd, quint64 offset, quint64 length, const QString &name) override
+    {
+        return file.copyFrom(fd, offset, length, name);
+    }
+    bool writeAt(const char *data, size_t n, quint64 position) override
+    {
+        return file.writeAt(data, n, position);
+    }
+    quint64 written() const override { return file.written(); }
+    QString problem() const override { return file.problem(); }
+};
+
+class MemorySink : public Sink
+{
+public:
+    bool write(const char *data, size_t n) override
+    {
+        if (!reserve(n))
+            return false;
+        std::memcpy(bytes.get() + size, data, n);
+        size += n;
+        return true;
+    }
+    bool copyFrom(int fd, quint64 offset, quint64 length, const QString &name) override
+    {
+        if (!reserve(size_t(length)))
+            return false;
+        while (length > 0) {
+            const ssize_t got = ::pread(fd, bytes.get() + size, size_t(length), off_t(offset));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                failure = got < 0 ? QStringLiteral("cannot read %1: %2").arg(name, systemError())
+                                  : QStringLiteral("cannot read %1: it ended early").arg(name);
+                return false;
+            }
+            size += size_t(got);
+            offset += quint64(got);
+            length -= quint64(got);
+        }
+        return true;
+    }
+    bool writeAt(const char *data, size_t n, quint64 position) override
+    {
+        std::memcpy(bytes.get() + position, data, n);
+        return true;
+    }
+    quint64 written() const override { return size; }
+    QString problem() const override { return failure; }
+
+    std::unique_ptr<char[]> bytes;
+    size_t size = 0;
+
+private:
+    bool reserve(size_t n)
+    {
+        if (size + n <= capacity)
+            return true;
+        if (size + n > kMaxArchive) {
+            failure = tooLarge();
+            return false;
+        }
+        const size_t grown = std::min<size_t>(kMaxArchive, std::max(size + n, capacity * 2));
+        std::unique_ptr<char[]> larger(new (std::nothrow) char[grown]);
+        if (!larger) {
+            failure =
+                QStringLiteral("Not enough memory to build the archive (%1 bytes)").arg(grown);
+            return false;
+        }
+        if (size > 0)
+            std::memcpy(larger.get(), bytes.get(), size);
+        bytes = std::move(larger);
+        capacity = grown;
+        return true;
+    }
+
+    size_t capacity = 0;
+    QString failure;
+};
+
 // Appends the file `name` to `out`, Refp-compressed when asked and smaller.
-bool appendFile(AtomicFile &out, const QString &name, bool compress, QString &problem)
+bool appendFile(Sink &out, const QString &name, bool compress, QString &problem)
 {
     Descriptor in;
     in.fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
@@ -107,6 +207,10 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         problem = tooLarge();
         return false;
     }
+    if (wholeFile && !GfxCoreCodec::isLoaded()) {
+        problem = QStringLiteral("the Refp codec (GfxCore) is not available");
+        return false;
+    }
 
     Descriptor kept;
     if (source && !source->compressed && !source->path.isEmpty()) {
@@ -117,9 +221,11 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         }
     }
 
-    AtomicFile out;
-    if (!out.open(path)) {
-        problem = out.problem();
+    FileSink file;
+    MemorySink memory;
+    Sink &out = wholeFile ? static_cast<Sink &>(memory) : file;
+    if (!wholeFile && !file.file.open(path)) {
+        problem = file.problem();
         return false;
     }
     // Room for the directory, written once every entry has its place.
@@ -165,9 +271,31 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
             progress(i + 1, entries.size());
     }
     const QByteArray header = bigHeaderAndDirectory(directory, quint32(out.written()));
-    if (!out.writeAt(header.constData(), size_t(header.size()), 0) || !out.commit()) {
+    if (!out.writeAt(header.constData(), size_t(header.size()), 0)) {
         problem = out.problem();
         return false;
     }
-    return true;
+    if (!wholeFile) {
+        if (file.file.commit())
+            return true;
+        problem = file.problem();
+        return false;
+    }
+
+    // The whole image as one Refp stream.
+    const size_t capacity = GfxCoreCodec::compressBound(memory.size);
+    std::unique_ptr<char[]> packed(new (std::nothrow) char[capacity]);
+    if (!packed) {
+        problem =
+            QStringLiteral("Not enough memory to compress the archive (%1 bytes)").arg(memory.size);
+        return false;
+    }
+    const size_t n =
+        GfxCoreCodec::compress(memory.bytes.get(), memory.size, packed.get(), capacity);
+    memory.bytes.reset();
+    if (n == 0) {
+        problem = QStringLiteral("cannot compress the archive");
+        return false;
+    }
+    return writeFileAtomically(path, packed.get(), n, problem);
 }

@@ -28,6 +28,9 @@ public:
     std::vector<Entry> entries;
     // The archive that `kept` entries belong to.
     const BigArchive *source = nullptr;
+    // Whether the archive is written as one Refp stream, as a whole-file
+    // compressed archive is (built in memory, then compressed).
+    bool wholeFile = false;
     // Called after each entry with the number written so far.
     std::function<void(size_t done, size_t total)> progress;
 

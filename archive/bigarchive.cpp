@@ -263,6 +263,30 @@ quint64 BigArchive::presentBytes(const BigEntry &entry) const
     return offset < imageSize ? qMin(size, imageSize - offset) : 0;
 }
 
+bool BigArchive::readEntryStarts(const std::vector<const BigEntry *> &chosen, size_t n,
+                                 std::vector<QByteArray> &starts) const
+{
+    QFile file(path);
+    if (!path.isEmpty() && !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return false;
+    starts.assign(chosen.size(), QByteArray());
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        const quint64 length = qMin<quint64>(presentBytes(*chosen[i]), n);
+        const quint64 offset = quint32(chosen[i]->offset);
+        if (length == 0)
+            continue;
+        if (image) {
+            starts[i] = QByteArray(image->data.get() + offset, int(length));
+        } else {
+            starts[i].resize(int(length));
+            if (!file.seek(qint64(offset)) ||
+                file.read(starts[i].data(), qint64(length)) != qint64(length))
+                return false;
+        }
+    }
+    return true;
+}
+
 EntryRead BigArchive::readEntry(quint32 offset, quint32 size, QByteArray &out) const
 {
     BigEntry entry;

@@ -102,6 +102,10 @@ public:
                               const std::function<bool(const char *, size_t)> &take) const;
     // How many of the entry's stored bytes the image holds.
     quint64 presentBytes(const BigEntry &entry) const;
+    // The first `n` stored bytes of each of `chosen` (fewer where an entry is
+    // shorter), reading the archive file once. False when it cannot be read.
+    bool readEntryStarts(const std::vector<const BigEntry *> &chosen, size_t n,
+                         std::vector<QByteArray> &starts) const;
 
 private:
     Status openImage(const char *whole, size_t length, quint64 readCount, const QString &filePath);

@@ -123,6 +123,25 @@ EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw
     return result;
 }
 
+bool entryStorage(const BigArchive &archive, const std::vector<const BigEntry *> &chosen,
+                  std::vector<EntryStorage> &storage)
+{
+    std::vector<QByteArray> starts;
+    if (!archive.readEntryStarts(chosen, 16, starts))
+        return false;
+    storage.assign(chosen.size(), EntryStorage());
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        // The declared size must be plausible for the whole stream, which is
+        // the stored size rather than the 16 bytes read.
+        const QByteArray &start = starts[i];
+        const uint32_t declared = GfxCoreCodec::streamUnpackedSize(
+            start.constData(), size_t(start.size()), archive.presentBytes(*chosen[i]));
+        storage[i].compressed = declared > 0;
+        storage[i].unpackedSize = declared > 0 ? declared : quint32(chosen[i]->size);
+    }
+    return true;
+}
+
 QString describeEntryResult(const EntryResult &result, const BigEntry &entry)
 {
     const quint32 size = quint32(entry.size);

@@ -45,5 +45,15 @@ struct EntryResult
 EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw,
                       const std::function<bool(const char *, size_t)> &take);
 
+// How an entry is stored, from the Refp header at its start alone.
+struct EntryStorage
+{
+    bool compressed = false;  // its bytes are a Refp stream declaring a size
+    quint64 unpackedSize = 0; // that size, or the stored size when not compressed
+};
+// The storage of each of `chosen`. False when the archive cannot be read.
+bool entryStorage(const BigArchive &archive, const std::vector<const BigEntry *> &chosen,
+                  std::vector<EntryStorage> &storage);
+
 // A sentence for a result other than Done and Stopped: "its data is damaged", ...
 QString describeEntryResult(const EntryResult &result, const BigEntry &entry);

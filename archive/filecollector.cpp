@@ -4,6 +4,7 @@
 #include "safepath.h"
 
 #include <QFile>
+#include <QStringList>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -46,14 +47,48 @@ QString storedPathProblem(const QByteArray &path)
     return QString();
 }
 
+bool storedPathOfGiven(const QString &given, QByteArray &stored, QString &problem)
+{
+    if (given.startsWith(QLatin1Char('/'))) {
+        problem = QStringLiteral("cannot store %1: it is an absolute path (name it relative to "
+                                 "the current folder, or give its entry name with --as)")
+                      .arg(given);
+        return false;
+    }
+    QStringList parts = given.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    while (!parts.isEmpty() && parts.first() == QLatin1String("."))
+        parts.removeFirst();
+    stored.clear();
+    for (const QString &part : qAsConst(parts)) {
+        QByteArray name;
+        const QString refusal = storedNameProblem(QFile::encodeName(part), name);
+        if (!refusal.isEmpty()) {
+            problem = QStringLiteral("cannot store %1: %2").arg(given, refusal);
+            return false;
+        }
+        stored += (stored.isEmpty() ? QByteArray() : QByteArray("\\")) + name;
+    }
+    const QString refusal = stored.isEmpty() ? QString() : storedPathProblem(stored);
+    if (refusal.isEmpty())
+        return true;
+    problem = QStringLiteral("cannot store %1: %2").arg(given, refusal);
+    return false;
+}
+
 void FileCollector::exclude(const QString &path)
 {
     struct stat info;
-    if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
-        excluded = true;
-        excludedDevice = info.st_dev;
-        excludedInode = info.st_ino;
+    if (::stat(QFile::encodeName(path).constData(), &info) == 0)
+        excluded.push_back({quint64(info.st_dev), quint64(info.st_ino)});
+}
+
+bool FileCollector::isExcluded(quint64 device, quint64 inode) const
+{
+    for (const auto &file : excluded) {
+        if (file.first == device && file.second == inode)
+            return true;
     }
+    return false;
 }
 
 bool FileCollector::addFile(const QString &file, const QByteArray &path, QString &problem)
@@ -65,6 +100,10 @@ bool FileCollector::addFile(const QString &file, const QByteArray &path, QString
     }
     if (!S_ISREG(info.st_mode)) {
         problem = QStringLiteral("%1 is not a regular file").arg(file);
+        return false;
+    }
+    if (isExcluded(quint64(info.st_dev), quint64(info.st_ino))) {
+        problem = QStringLiteral("%1 is the archive being written").arg(file);
         return false;
     }
     problem = storedPathProblem(path);
@@ -115,8 +154,7 @@ bool FileCollector::addFolder(const QString &folder, const QByteArray &prefix, Q
             }
             if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
                 continue; // symbolic links and special files are not packed
-            if (excluded && quint64(info.st_dev) == excludedDevice &&
-                quint64(info.st_ino) == excludedInode)
+            if (isExcluded(quint64(info.st_dev), quint64(info.st_ino)))
                 continue;
             QByteArray stored;
             problem = storedNameProblem(name, stored);

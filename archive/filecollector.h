@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <utility>
 #include <vector>
 
 // Files from disk on their way into an archive, with the paths they are
@@ -22,8 +23,8 @@ struct DiskFile
 class FileCollector
 {
 public:
-    // A file never collected (the archive being written, when it already
-    // exists inside a folder being packed).
+    // A file never collected (the archive being written or changed, when it
+    // lies inside a folder being packed).
     void exclude(const QString &path);
 
     // Every regular file below `folder`, recursively, stored as `prefix`
@@ -37,9 +38,9 @@ public:
     std::vector<DiskFile> files;
 
 private:
-    bool excluded = false;
-    quint64 excludedDevice = 0;
-    quint64 excludedInode = 0;
+    bool isExcluded(quint64 device, quint64 inode) const;
+
+    std::vector<std::pair<quint64, quint64>> excluded; // device and inode
 };
 
 // Why `name`, a file or folder name in the system's encoding, cannot be a
@@ -48,3 +49,9 @@ QString storedNameProblem(const QByteArray &name, QByteArray &stored);
 
 // Why `path` (8-bit, "\" separated) cannot be stored; empty when it can.
 QString storedPathProblem(const QByteArray &path);
+
+// The stored path of a file or folder as the user names it on disk: "/"
+// separated parts written with "\", a leading "./" and a trailing "/" left
+// out ("." alone stores as the empty path). False, with `problem` set, for an
+// absolute path and for a name that cannot be stored.
+bool storedPathOfGiven(const QString &given, QByteArray &stored, QString &problem);

@@ -5,6 +5,7 @@
 #include "bigarchive.h"
 #include "bigbuilder.h"
 #include "entrydata.h"
+#include "entrypattern.h"
 #include "gfxcorecodec.h"
 #include "safepath.h"
 #include "testdata.h"
@@ -34,6 +35,8 @@ private slots:
     void folderTree();
     void safePaths_data();
     void safePaths();
+    void patterns_data();
+    void patterns();
 
 private:
     QString file(const QString &name, const QByteArray &bytes);
@@ -360,6 +363,39 @@ void TestBigArchive::safePaths()
         QVERIFY(!result);
     else
         QCOMPARE(result.value_or(QStringList{"<refused>"}), parts);
+}
+
+void TestBigArchive::patterns_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<bool>("matches");
+    QTest::newRow("name, exact") << "data/a.tga" << QByteArray("data\\a.tga") << true;
+    QTest::newRow("name, other case") << "DATA/a.tga" << QByteArray("data\\a.tga") << false;
+    QTest::newRow("name, part of a path") << "a.tga" << QByteArray("data\\a.tga") << false;
+    QTest::newRow("star crosses folders") << "*.tga" << QByteArray("data\\art\\a.tga") << true;
+    QTest::newRow("pattern ignores case") << "DATA\\*.TGA" << QByteArray("data\\a.tga") << true;
+    QTest::newRow("8-bit letters fold")
+        << QString::fromUtf8("*É*") << QByteArray("caf\xE9") << true;
+    QTest::newRow("whole path") << "data" << QByteArray("data\\a.tga") << false;
+    QTest::newRow("question mark") << "?.ini" << QByteArray("a.ini") << true;
+    QTest::newRow("question mark, two") << "?.ini" << QByteArray("ab.ini") << false;
+    QTest::newRow("set") << "[abc].ini" << QByteArray("b.ini") << true;
+    QTest::newRow("range") << "t[0-9].tpi" << QByteArray("t7.tpi") << true;
+    QTest::newRow("negated set") << "t[!0-9].tpi" << QByteArray("t7.tpi") << false;
+    QTest::newRow("bracket first in a set") << "[]a]" << QByteArray("]") << true;
+    QTest::newRow("unclosed bracket is itself") << "a[b*" << QByteArray("a[bc") << true;
+    QTest::newRow("stars backtrack") << "*a*b*c" << QByteArray("xxaxxbxxbxc") << true;
+    QTest::newRow("stars fail") << "*a*b*c" << QByteArray("xxaxxcxxb") << false;
+    QTest::newRow("beyond 8 bits") << QString::fromUtf8("名*") << QByteArray("a") << false;
+}
+
+void TestBigArchive::patterns()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QByteArray, path);
+    QFETCH(bool, matches);
+    QCOMPARE(EntryPattern(pattern).matches(path), matches);
 }
 
 QTEST_GUILESS_MAIN(TestBigArchive)

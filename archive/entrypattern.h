@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// A name or shell-style pattern for entry paths, the same in every verb.
+//
+// A name without wildcards matches the entry of exactly that path, "/" and
+// "\" alike. With "*", "?" or "[...]" it is a pattern matched against the
+// whole path, ignoring case (as file types do) and with "/" and "\" alike;
+// "*" also matches folder separators, as in unzip and tar. "[...]" takes a
+// set or ranges of characters, "[!...]" or "[^...]" the characters outside
+// it; a "[" without its "]" stands for itself.
+class EntryPattern
+{
+public:
+    explicit EntryPattern(const QString &text);
+
+    bool matches(const QByteArray &storedPath) const;
+    bool isWildcard() const { return wildcard; }
+    QString text() const { return original; }
+
+private:
+    QString original;
+    QByteArray pattern; // 8-bit, "\" separated, folded to lower case when a pattern
+    bool wildcard = false;
+    bool representable = true; // false when the text has characters beyond 8 bits
+};
