@@ -217,7 +217,8 @@ int main(int argc, char **argv)
                 zlib.decodeSeconds / refp.decodeSeconds);
     std::printf("  Refp decode / LZ4 decode         %6.2f  (at least 0.5)\n",
                 lz4.decodeSeconds / refp.decodeSeconds);
-    std::printf("    (of the LZ4 HC 9 stream:       %6.2f)\n", hc.decodeSeconds / refp.decodeSeconds);
+    std::printf("    (of the LZ4 HC 9 stream:       %6.2f)\n",
+                hc.decodeSeconds / refp.decodeSeconds);
     std::printf("  Refp encode / LZ4 HC 9 encode    %6.2f  (at least 1)\n",
                 hc.encodeSeconds / refp.encodeSeconds);
     std::printf("  Refp ratio / LZ4 HC 9 ratio      %6.3f  (at least 1)\n",

@@ -2,6 +2,7 @@
 
 #include "cliutil.h"
 #include "entrydata.h"
+#include "entrypattern.h"
 
 #include <QFile>
 
@@ -32,27 +33,61 @@ bool openArchive(const QString &path, BigArchive &archive)
     return false;
 }
 
-namespace {
-
-QByteArray normalised(QByteArray path)
+const BigEntry *pickEntry(const BigArchive &archive, const QString &archivePath,
+                          const QString &name)
 {
-    return path.replace('/', '\\');
+    const EntryPattern pattern(name);
+    const BigEntry *found = nullptr;
+    int count = 0;
+    for (const BigEntry &entry : archive.entries) {
+        if (!pattern.matches(entry.path))
+            continue;
+        if (!pattern.isWildcard())
+            return &entry;
+        found = &entry;
+        ++count;
+    }
+    if (count == 1)
+        return found;
+    printError(count == 0 ? QStringLiteral("%1: no entry %2").arg(archivePath, name)
+                          : QStringLiteral("%1: %2 matches %3 entries; give one")
+                                .arg(archivePath, name)
+                                .arg(count));
+    return nullptr;
 }
 
-} // namespace
-
-const BigEntry *findEntry(const BigArchive &archive, const QString &name)
+std::vector<const BigEntry *> selectEntries(const BigArchive &archive, const QString &archivePath,
+                                            const QStringList &names, bool &complete)
 {
-    for (QChar c : name) {
-        if (c.unicode() > 0xFF)
-            return nullptr;
+    complete = true;
+    std::vector<const BigEntry *> chosen;
+    if (names.isEmpty()) {
+        for (const BigEntry &entry : archive.entries)
+            chosen.push_back(&entry);
+        return chosen;
     }
-    const QByteArray wanted = normalised(name.toLatin1());
-    for (const BigEntry &entry : archive.entries) {
-        if (entry.path == wanted || normalised(entry.path) == wanted)
-            return &entry;
+    std::vector<bool> picked(archive.entries.size(), false);
+    for (const QString &name : names) {
+        const EntryPattern pattern(name);
+        bool any = false;
+        for (size_t i = 0; i < archive.entries.size(); ++i) {
+            if (pattern.matches(archive.entries[i].path)) {
+                picked[i] = true;
+                any = true;
+                if (!pattern.isWildcard())
+                    break; // a name is the first entry of that path
+            }
+        }
+        if (!any) {
+            printError(QStringLiteral("%1: no entry matches %2").arg(archivePath, name));
+            complete = false;
+        }
     }
-    return nullptr;
+    for (size_t i = 0; i < archive.entries.size(); ++i) {
+        if (picked[i])
+            chosen.push_back(&archive.entries[i]);
+    }
+    return chosen;
 }
 
 bool entryBytes(const BigArchive &archive, const BigEntry &entry, bool raw, QByteArray &out,
@@ -92,11 +127,9 @@ bool readNamedEntry(const QString &archivePath, const QString &name, bool raw, Q
     BigArchive archive;
     if (!openArchive(archivePath, archive))
         return false;
-    const BigEntry *entry = findEntry(archive, name);
-    if (!entry) {
-        printError(QStringLiteral("%1: no entry %2").arg(archivePath, name));
+    const BigEntry *entry = pickEntry(archive, archivePath, name);
+    if (!entry)
         return false;
-    }
     QString problem;
     if (!entryBytes(archive, *entry, raw, out, problem)) {
         printError(QStringLiteral("%1: %2").arg(name, problem));

@@ -3,6 +3,9 @@
 #include "bigarchive.h"
 
 #include <QString>
+#include <QStringList>
+
+#include <vector>
 
 // Opening archives and reading entries for the verbs, each reporting its own
 // failure on stderr.
@@ -10,9 +13,19 @@ namespace cli {
 
 bool openArchive(const QString &path, BigArchive &archive);
 
-// The first entry, in directory order, whose stored path is `name`; "/" in
-// either counts as "\". Null when there is none.
-const BigEntry *findEntry(const BigArchive &archive, const QString &name);
+// The one entry `name` picks: the first of that path ("/" counts as "\"),
+// or the only entry a pattern matches. Null, after reporting it, when there
+// is none or a pattern matches several.
+const BigEntry *pickEntry(const BigArchive &archive, const QString &archivePath,
+                          const QString &name);
+
+// The entries that `names` pick, in directory order, each once: a name
+// without wildcards picks the first entry of that path, a pattern every
+// entry it matches (EntryPattern). Without names, every entry. Each name
+// that picks nothing is reported ("no entry matches NAME") and makes
+// `complete` false.
+std::vector<const BigEntry *> selectEntries(const BigArchive &archive, const QString &archivePath,
+                                            const QStringList &names, bool &complete);
 
 // The entry's bytes in memory (at most 2 GiB), unpacked when they are
 // Refp-compressed unless `raw`. Only whole bytes count: an entry that

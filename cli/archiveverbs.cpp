@@ -33,18 +33,83 @@ void printJson(const QJsonObject &object)
     writeOut(text.constData(), size_t(text.size()));
 }
 
-// Parses "VERB [--json] ARCHIVE" and opens the archive. Answers an exit
-// status when the verb is done already.
+// Parses "VERB [--json] ARCHIVE [more]" and opens the archive. Answers an
+// exit status when the verb is done already.
 std::optional<int> openForReading(VerbParser &verb, const QStringList &arguments,
-                                  BigArchive &archive)
+                                  BigArchive &archive, int maxPositional = 1)
 {
     verb.addOption(jsonOption);
     verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive."));
-    if (auto done = verb.parse(arguments, 1, 1))
+    if (maxPositional != 1)
+        verb.addPositional(QStringLiteral("PATTERN"),
+                           QStringLiteral("Entries to list: names or patterns (default: all)."),
+                           QStringLiteral("[PATTERN...]"));
+    if (auto done = verb.parse(arguments, 1, maxPositional))
         return done;
     if (!openArchive(verb.parser.positionalArguments().at(0), archive))
         return Failure;
     return std::nullopt;
+}
+
+// How each chosen entry is stored; reports a failure to read the archive.
+bool storageOf(const BigArchive &archive, const std::vector<const BigEntry *> &chosen,
+               std::vector<EntryStorage> &storage)
+{
+    if (entryStorage(archive, chosen, storage))
+        return true;
+    printError(QStringLiteral("%1: cannot be read any more").arg(archive.path));
+    return false;
+}
+
+// "12.5%": how much smaller the stored bytes are than the unpacked ones.
+QString saving(quint64 stored, quint64 unpacked)
+{
+    if (unpacked == 0)
+        return QStringLiteral("0%");
+    return QString::number(100.0 * (double(unpacked) - double(stored)) / double(unpacked), 'f', 1) +
+           QLatin1Char('%');
+}
+
+// unzip -v style: stored and unpacked size, method, saving, type, path, and
+// a total line.
+void printLong(const std::vector<const BigEntry *> &chosen,
+               const std::vector<EntryStorage> &storage)
+{
+    const QString row = QStringLiteral("%1 %2  %3  %4  %5  %6\n");
+    QString text = row.arg(QStringLiteral("Stored"), 10)
+                       .arg(QStringLiteral("Unpacked"), 10)
+                       .arg(QStringLiteral("Method"), -6)
+                       .arg(QStringLiteral("Saved"), 6)
+                       .arg(QStringLiteral("Type"), -16)
+                       .arg(QStringLiteral("Path"));
+    const QString rule = row.arg(QString(10, '-'), QString(10, '-'), QString(6, '-'),
+                                 QString(6, '-'), QString(16, '-'), QString(4, '-'));
+    text += rule;
+    quint64 storedTotal = 0, unpackedTotal = 0;
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        const quint64 stored = quint32(chosen[i]->size);
+        storedTotal += stored;
+        unpackedTotal += storage[i].unpackedSize;
+        text +=
+            row.arg(stored, 10)
+                .arg(storage[i].unpackedSize, 10)
+                .arg(storage[i].compressed ? QStringLiteral("refp") : QStringLiteral("stored"), -6)
+                .arg(saving(stored, storage[i].unpackedSize), 6)
+                .arg(typeOf(*chosen[i]), -16)
+                .arg(escapedForTerminal(chosen[i]->pathText()));
+        if (text.size() > (1 << 16)) {
+            printOut(text);
+            text.clear();
+        }
+    }
+    text += rule;
+    text += row.arg(storedTotal, 10)
+                .arg(unpackedTotal, 10)
+                .arg(QString(), -6)
+                .arg(saving(storedTotal, unpackedTotal), 6)
+                .arg(QString(), -16)
+                .arg(QStringLiteral("%1 entries").arg(chosen.size()));
+    printOut(text);
 }
 
 } // namespace
@@ -55,10 +120,22 @@ int runInfo(const QStringList &arguments)
                     QStringLiteral("Shows an archive's header fields and what the reader found.\n"
                                    "JSON keys: entryCount (the header's number), entriesRead,\n"
                                    "compressed (whole file is Refp), archiveSize, headerLength,\n"
-                                   "fileSize (bytes on disk), imageSize (bytes after unpacking)."));
+                                   "fileSize (bytes on disk), imageSize (bytes after unpacking),\n"
+                                   "compressedEntries (entries stored Refp-compressed),\n"
+                                   "unpackedSize (all entries unpacked, from their headers)."));
     BigArchive archive;
     if (auto done = openForReading(verb, arguments, archive))
         return *done;
+    bool complete = true;
+    const std::vector<const BigEntry *> all = selectEntries(archive, QString(), {}, complete);
+    std::vector<EntryStorage> storage;
+    if (!storageOf(archive, all, storage))
+        return Failure;
+    quint64 compressedEntries = 0, unpacked = 0;
+    for (const EntryStorage &each : storage) {
+        compressedEntries += each.compressed;
+        unpacked += each.unpackedSize;
+    }
 
     const QJsonObject info{
         {"entryCount", double(archive.entryCount)},
@@ -68,20 +145,25 @@ int runInfo(const QStringList &arguments)
         {"headerLength", double(archive.headerLength)},
         {"fileSize", double(archive.fileSize)},
         {"imageSize", double(archive.imageSize)},
+        {"compressedEntries", double(compressedEntries)},
+        {"unpackedSize", double(unpacked)},
     };
     if (verb.parser.isSet(jsonOption)) {
         printJson(info);
         return Success;
     }
     printOut(QStringLiteral("entryCount: %1\nentriesRead: %2\ncompressed: %3\narchiveSize: %4\n"
-                            "headerLength: %5\nfileSize: %6\nimageSize: %7\n")
+                            "headerLength: %5\nfileSize: %6\nimageSize: %7\n"
+                            "compressedEntries: %8\nunpackedSize: %9\n")
                  .arg(archive.entryCount)
                  .arg(archive.entries.size())
                  .arg(archive.compressed ? QStringLiteral("yes") : QStringLiteral("no"))
                  .arg(archive.archiveSize)
                  .arg(archive.headerLength)
                  .arg(archive.fileSize)
-                 .arg(archive.imageSize));
+                 .arg(archive.imageSize)
+                 .arg(compressedEntries)
+                 .arg(unpacked));
     return Success;
 }
 
@@ -89,38 +171,62 @@ int runList(const QStringList &arguments)
 {
     VerbParser verb(
         QStringLiteral("list"),
-        QStringLiteral("Lists the directory in its order: size, offset, type and path,\n"
-                       "tab-separated; control characters in paths are shown escaped\n"
-                       "(\\x1b, \\n, \\t). JSON: {\"entryCount\": N, \"entries\": [{\"path\",\n"
-                       "\"offset\", \"size\", \"type\"}]}; each path byte is the character\n"
-                       "U+0000-U+00FF of the same code."));
+        QStringLiteral(
+            "Lists the directory in its order, or the entries the names or\n"
+            "patterns pick (\"*\", \"?\", \"[...]\" over the whole path, ignoring\n"
+            "case; a pattern that picks nothing is an error): size, offset, type\n"
+            "and path, tab-separated; control characters in paths are shown\n"
+            "escaped (\\x1b, \\n, \\t). --long shows stored and unpacked size,\n"
+            "method (stored or refp), the share saved, type and path, and a\n"
+            "total. JSON: {\"entryCount\": N, \"entries\": [{\"path\", \"offset\",\n"
+            "\"size\", \"type\", \"compressed\", \"unpackedSize\"}]}; each path byte is\n"
+            "the character U+0000-U+00FF of the same code. Unpacked sizes come\n"
+            "from the Refp headers: nothing is unpacked."));
+    const QCommandLineOption longOption({QStringLiteral("l"), QStringLiteral("long")},
+                                        QStringLiteral("Sizes, method and saving, with a total."));
+    verb.addOption(longOption);
     BigArchive archive;
-    if (auto done = openForReading(verb, arguments, archive))
+    if (auto done = openForReading(verb, arguments, archive, -1))
         return *done;
+    QStringList names = verb.parser.positionalArguments();
+    const QString archivePath = names.takeFirst();
+    bool complete = true;
+    const std::vector<const BigEntry *> chosen =
+        selectEntries(archive, archivePath, names, complete);
+    const bool json = verb.parser.isSet(jsonOption), detailed = verb.parser.isSet(longOption);
+    std::vector<EntryStorage> storage;
+    if ((json || detailed) && !storageOf(archive, chosen, storage))
+        return Failure;
 
-    if (verb.parser.isSet(jsonOption)) {
+    if (json) {
         QJsonArray entries;
-        for (const BigEntry &entry : archive.entries)
+        for (size_t i = 0; i < chosen.size(); ++i) {
+            const BigEntry &entry = *chosen[i];
             entries.append(QJsonObject{{"path", entry.pathText()},
                                        {"offset", double(quint32(entry.offset))},
                                        {"size", double(quint32(entry.size))},
-                                       {"type", typeOf(entry)}});
-        printJson(QJsonObject{{"entryCount", double(archive.entryCount)}, {"entries", entries}});
-        return Success;
-    }
-    QString text;
-    for (const BigEntry &entry : archive.entries) {
-        text += QStringLiteral("%1\t%2\t%3\t%4\n")
-                    .arg(quint32(entry.size))
-                    .arg(quint32(entry.offset))
-                    .arg(typeOf(entry), escapedForTerminal(entry.pathText()));
-        if (text.size() > (1 << 16)) {
-            printOut(text);
-            text.clear();
+                                       {"type", typeOf(entry)},
+                                       {"compressed", storage[i].compressed},
+                                       {"unpackedSize", double(storage[i].unpackedSize)}});
         }
+        printJson(QJsonObject{{"entryCount", double(archive.entryCount)}, {"entries", entries}});
+    } else if (detailed) {
+        printLong(chosen, storage);
+    } else {
+        QString text;
+        for (const BigEntry *entry : chosen) {
+            text += QStringLiteral("%1\t%2\t%3\t%4\n")
+                        .arg(quint32(entry->size))
+                        .arg(quint32(entry->offset))
+                        .arg(typeOf(*entry), escapedForTerminal(entry->pathText()));
+            if (text.size() > (1 << 16)) {
+                printOut(text);
+                text.clear();
+            }
+        }
+        printOut(text);
     }
-    printOut(text);
-    return Success;
+    return complete ? Success : Failure;
 }
 
 int runCat(const QStringList &arguments)
@@ -143,11 +249,9 @@ int runCat(const QStringList &arguments)
     BigArchive archive;
     if (!openArchive(positional.at(0), archive))
         return Failure;
-    const BigEntry *entry = findEntry(archive, positional.at(1));
-    if (!entry) {
-        printError(QStringLiteral("%1: no entry %2").arg(positional.at(0), positional.at(1)));
+    const BigEntry *entry = pickEntry(archive, positional.at(0), positional.at(1));
+    if (!entry)
         return Failure;
-    }
     const EntryResult result = sendEntry(archive, *entry, verb.parser.isSet(rawOption), writeOut);
     if (result.kind == EntryResult::Stopped)
         return Failure; // stdout failed, which the caller reports

@@ -18,7 +18,9 @@ int runExtract(const QStringList &arguments)
 {
     VerbParser verb(
         QStringLiteral("extract"),
-        QStringLiteral("Writes all entries, or the named ones, unpacked, into folders under DIR.\n"
+        QStringLiteral("Writes all entries, or those the names or patterns pick (\"*\", \"?\",\n"
+                       "\"[...]\" over the whole path, ignoring case), unpacked, into folders\n"
+                       "under DIR. A name or pattern that picks nothing is an error.\n"
                        "Entries whose path is absolute, has a drive letter, an empty, \".\" or\n"
                        "\"..\" component or a control character are skipped with a warning.\n"
                        "Nothing is written outside DIR, symbolic links in it are not\n"
@@ -36,7 +38,7 @@ int runExtract(const QStringList &arguments)
     verb.addOptions({outOption, overwriteOption, quietOption});
     verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive."));
     verb.addPositional(QStringLiteral("ENTRY"),
-                       QStringLiteral("Entries to extract (default: all)."),
+                       QStringLiteral("Entries or patterns to extract (default: all)."),
                        QStringLiteral("[ENTRY...]"));
     if (auto done = verb.parse(arguments, 1, -1))
         return *done;
@@ -57,17 +59,11 @@ int runExtract(const QStringList &arguments)
             printError(message);
     };
 
-    std::vector<const BigEntry *> chosen;
-    if (names.isEmpty()) {
-        for (const BigEntry &entry : archive.entries)
-            chosen.push_back(&entry);
-    }
-    for (const QString &name : names) {
-        if (const BigEntry *entry = findEntry(archive, name))
-            chosen.push_back(entry);
-        else
-            warn(QStringLiteral("%1: no entry %2").arg(archivePath, name));
-    }
+    bool complete = true;
+    const std::vector<const BigEntry *> chosen =
+        selectEntries(archive, archivePath, names, complete);
+    if (!complete)
+        status = Failure;
 
     SafeOutput output;
     QString problem;

@@ -95,6 +95,8 @@ void TestCliArchive::info()
     QCOMPARE(o.value("headerLength").toInt(), 16 + 4 * 9 + 17 + 14 + 6 + 9);
     QCOMPARE(o.value("fileSize").toInt(), int(QFileInfo(packed).size()));
     QCOMPARE(o.value("imageSize").toInt(), plain.size());
+    QCOMPARE(o.value("compressedEntries").toInt(), 1);
+    QCOMPARE(o.value("unpackedSize").toInt(), 9 + 20000 + 5);
 
     const CliRun textRun = runCli({"info", archive("plain.big", plain)});
     QCOMPARE(textRun.exitCode, 0);
@@ -113,6 +115,28 @@ void TestCliArchive::list()
     QCOMPARE(lines[2].split('\t').at(0), QByteArray("5"));
     QCOMPARE(lines[2].split('\t').mid(2), (QList<QByteArray>{"File", "readme"}));
     QCOMPARE(lines[3].split('\t').mid(2), (QList<QByteArray>{"MP3 File", "music.mp3"}));
+
+    // Patterns pick entries, in directory order; one that picks nothing fails.
+    const CliRun picked = runCli({"list", a, "music*", "DATA/*"});
+    QCOMPARE(picked.exitCode, 0);
+    QCOMPARE(picked.out.count('\n'), 3);
+    QVERIFY(picked.out.endsWith("music.mp3\n"));
+    const CliRun none = runCli({"list", a, "*.png"});
+    QCOMPARE(none.exitCode, 1);
+    QVERIFY(none.err.contains("no entry matches *.png"));
+
+    // The long listing: sizes from the Refp header, method, saving, total.
+    const QList<QByteArray> rows = runCli({"list", "--long", a}).out.split('\n');
+    QCOMPARE(rows.size(), 9);
+    QCOMPARE(rows[3].simplified(),
+             QByteArray::number(refpCompress(text).size()) + " 20000 refp " +
+                 QByteArray::number(100.0 * (20000 - refpCompress(text).size()) / 20000, 'f', 1) +
+                 "% TXT File data\\notes.txt");
+    QCOMPARE(rows[4].simplified(), QByteArray("5 5 stored 0.0% File readme"));
+    QVERIFY(rows[7].simplified().endsWith(
+        " 20014 " +
+        QByteArray::number(100.0 * (20014 - (9 + refpCompress(text).size() + 5)) / 20014, 'f', 1) +
+        "% 4 entries"));
 }
 
 void TestCliArchive::listJson()
@@ -132,6 +156,8 @@ void TestCliArchive::listJson()
     QCOMPARE(first.value("offset").toDouble(), double(0x90000000u));
     QCOMPARE(first.value("size").toDouble(), 4294967295.0);
     QCOMPARE(first.value("type").toString(), QString("INI Settings"));
+    QCOMPARE(first.value("compressed").toBool(), false);
+    QCOMPARE(first.value("unpackedSize").toDouble(), 4294967295.0);
     QCOMPARE(entries[1].toObject().value("path").toString(), QString("x\\y.TTF"));
     QCOMPARE(entries[1].toObject().value("type").toString(), QString("TrueType Font"));
 }
@@ -149,6 +175,8 @@ void TestCliArchive::cat_data()
     QTest::newRow("empty entry") << QStringList{"music.mp3"} << 0 << QByteArray();
     QTest::newRow("missing") << QStringList{"nothing"} << 1 << QByteArray();
     QTest::newRow("wrong case") << QStringList{"README"} << 1 << QByteArray();
+    QTest::newRow("pattern picking one") << QStringList{"*.TXT"} << 0 << text;
+    QTest::newRow("pattern picking two") << QStringList{"data/*"} << 1 << QByteArray();
 }
 
 void TestCliArchive::cat()
@@ -220,7 +248,7 @@ void TestCliArchive::extractNamed()
     const CliRun run =
         runCli({"extract", a, "-o", path("out"), "readme", "data/notes.txt", "nope"});
     QCOMPARE(run.exitCode, 1);
-    QVERIFY(run.err.contains("no entry nope"));
+    QVERIFY(run.err.contains("no entry matches nope"));
     QCOMPARE(read("out/readme"), QByteArray("plain"));
     QVERIFY(read("out/data/notes.txt") == text);
     QVERIFY(!QFile::exists(path("out/data/art")));

@@ -1,0 +1,224 @@
+// add, remove and rename: changing an archive, written whole to a new file
+// that replaces it (or to -o OUT).
+
+#include "verbs.h"
+
+#include "archiveaccess.h"
+#include "archiveedit.h"
+#include "cliutil.h"
+#include "gfxcorecodec.h"
+
+#include <QFileInfo>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace cli {
+namespace {
+
+const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output")},
+                                   QStringLiteral("Write the changed archive to OUT and leave "
+                                                  "ARCHIVE as it is."),
+                                   QStringLiteral("OUT"));
+
+const QString editNote =
+    QStringLiteral("\nWithout -o, ARCHIVE is replaced whole: the new archive is written\n"
+                   "beside it and renamed over it, so a failure leaves it untouched. Entries\n"
+                   "not changed keep their stored bytes and their place in the directory.");
+
+// Opens the archive to change, refusing one that is damaged. Answers an exit
+// status when the verb is done.
+std::optional<int> openForEditing(const QString &path, BigArchive &archive)
+{
+    if (!openArchive(path, archive))
+        return Failure;
+    const QString damage = archiveDamage(archive);
+    if (!damage.isEmpty()) {
+        printError(QStringLiteral("%1 is damaged, and is not rewritten: %2").arg(path, damage));
+        return Failure;
+    }
+    return std::nullopt;
+}
+
+// Where the changed archive goes: OUT, or the archive itself, which must then
+// not be a symbolic link (it would be replaced by a file).
+std::optional<QString> target(const VerbParser &verb, const QString &archivePath)
+{
+    if (verb.parser.isSet(outOption))
+        return verb.parser.value(outOption);
+    if (QFileInfo(archivePath).isSymLink()) {
+        printError(QStringLiteral("%1 is a symbolic link; write the changed archive with -o OUT")
+                       .arg(archivePath));
+        return std::nullopt;
+    }
+    return archivePath;
+}
+
+int writeEdit(ArchiveBuilder &edit, const QString &path, bool quiet)
+{
+    if (!quiet && ::isatty(STDERR_FILENO))
+        edit.progress = [](size_t done, size_t total) {
+            std::fprintf(stderr, "\r%zu/%zu%s", done, total, done == total ? "\n" : "");
+        };
+    QString problem;
+    if (edit.write(path, problem))
+        return Success;
+    if (edit.progress)
+        std::fprintf(stderr, "\n");
+    printError(problem);
+    return Failure;
+}
+
+} // namespace
+
+int runAdd(const QStringList &arguments)
+{
+    VerbParser verb(
+        QStringLiteral("add"),
+        QStringLiteral("Adds files to an archive. A PATH that is a folder adds its files,\n"
+                       "recursively. Each entry is named by the path as given, \"/\" written\n"
+                       "as \"\\\" (a leading \"./\" left out), with --prefix in front, or by --as\n"
+                       "for a single file. New entries go at the end of the directory; an\n"
+                       "entry that exists already is an error unless --replace, which puts\n"
+                       "the new bytes in its place. Absolute paths and names that extract\n"
+                       "would refuse (\"..\", control characters, characters beyond 8 bits,\n"
+                       "a \"\\\" in a file name) stop it with a message; nothing is written.") +
+            editNote);
+    const QCommandLineOption prefixOption(QStringLiteral("prefix"),
+                                          QStringLiteral("Folder of the archive to add into."),
+                                          QStringLiteral("FOLDER"));
+    const QCommandLineOption asOption(QStringLiteral("as"),
+                                      QStringLiteral("Entry name for a single file."),
+                                      QStringLiteral("ENTRY"));
+    const QCommandLineOption compressOption(
+        QStringLiteral("compress"),
+        QStringLiteral("Store new entries Refp-compressed when that makes them smaller."));
+    const QCommandLineOption replaceOption(QStringLiteral("replace"),
+                                           QStringLiteral("Replace entries that exist."));
+    const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
+                                         QStringLiteral("No progress."));
+    verb.addOptions(
+        {prefixOption, asOption, compressOption, replaceOption, outOption, quietOption});
+    verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive to change."));
+    verb.addPositional(QStringLiteral("PATH"), QStringLiteral("Files or folders to add."),
+                       QStringLiteral("PATH..."));
+    if (auto done = verb.parse(arguments, 2, -1))
+        return *done;
+    QStringList paths = verb.parser.positionalArguments();
+    const QString archivePath = paths.takeFirst();
+    const bool compress = verb.parser.isSet(compressOption);
+    if (verb.parser.isSet(asOption) && verb.parser.isSet(prefixOption))
+        return verb.usageError(QStringLiteral("--as and --prefix exclude each other"));
+    if (verb.parser.isSet(asOption) && (paths.size() != 1 || QFileInfo(paths[0]).isDir()))
+        return verb.usageError(QStringLiteral("--as names a single file"));
+    if (compress && !GfxCoreCodec::isLoaded()) {
+        printError(QStringLiteral("the Refp codec (GfxCore) is not available"));
+        return Failure;
+    }
+
+    BigArchive archive;
+    if (auto done = openForEditing(archivePath, archive))
+        return *done;
+    const std::optional<QString> out = target(verb, archivePath);
+    if (!out)
+        return Failure;
+
+    QString problem;
+    QByteArray prefix;
+    if (verb.parser.isSet(prefixOption) &&
+        !storedEntryPath(verb.parser.value(prefixOption), prefix, problem)) {
+        printError(problem);
+        return Failure;
+    }
+    FileCollector collector;
+    collector.exclude(archivePath);
+    collector.exclude(*out);
+    for (const QString &path : qAsConst(paths)) {
+        QByteArray stored;
+        bool ok = verb.parser.isSet(asOption)
+                      ? storedEntryPath(verb.parser.value(asOption), stored, problem)
+                      : storedPathOfGiven(path, stored, problem);
+        if (ok && !prefix.isEmpty())
+            stored = stored.isEmpty() ? prefix : prefix + '\\' + stored;
+        if (ok && QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
+            ok = collector.addFolder(path, stored, problem);
+        else if (ok)
+            ok = collector.addFile(path, stored, problem);
+        if (!ok) {
+            printError(problem);
+            return Failure;
+        }
+    }
+    ArchiveBuilder edit = editOf(archive);
+    if (!addFiles(edit, collector.files, verb.parser.isSet(replaceOption), compress, problem)) {
+        printError(problem);
+        return Failure;
+    }
+    return writeEdit(edit, *out, verb.parser.isSet(quietOption));
+}
+
+int runRemove(const QStringList &arguments)
+{
+    VerbParser verb(
+        QStringLiteral("remove"),
+        QStringLiteral("Removes the entries that the patterns match (a name, or\n"
+                       "\"*\", \"?\" and \"[...]\" over the whole path, ignoring case).\n"
+                       "A pattern that matches nothing is an error, and nothing is\n"
+                       "written.") +
+            editNote);
+    verb.addOption(outOption);
+    verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive to change."));
+    verb.addPositional(QStringLiteral("PATTERN"), QStringLiteral("Entries to remove."),
+                       QStringLiteral("PATTERN..."));
+    if (auto done = verb.parse(arguments, 2, -1))
+        return *done;
+    QStringList names = verb.parser.positionalArguments();
+    const QString archivePath = names.takeFirst();
+    BigArchive archive;
+    if (auto done = openForEditing(archivePath, archive))
+        return *done;
+    const std::optional<QString> out = target(verb, archivePath);
+    if (!out)
+        return Failure;
+    QList<EntryPattern> patterns;
+    for (const QString &name : qAsConst(names))
+        patterns.append(EntryPattern(name));
+    ArchiveBuilder edit = editOf(archive);
+    int removed = 0;
+    QString problem;
+    if (!removeEntries(edit, patterns, removed, problem)) {
+        printError(QStringLiteral("%1: %2").arg(archivePath, problem));
+        return Failure;
+    }
+    return writeEdit(edit, *out, true);
+}
+
+int runRename(const QStringList &arguments)
+{
+    VerbParser verb(QStringLiteral("rename"),
+                    QStringLiteral("Gives the entry OLD the path NEW (\"/\" stands for \"\\\").\n"
+                                   "An error when OLD is missing or NEW exists.") +
+                        editNote);
+    verb.addOption(outOption);
+    verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive to change."));
+    verb.addPositional(QStringLiteral("OLD"), QStringLiteral("Path of the entry."));
+    verb.addPositional(QStringLiteral("NEW"), QStringLiteral("Its new path."));
+    if (auto done = verb.parse(arguments, 3, 3))
+        return *done;
+    const QStringList positional = verb.parser.positionalArguments();
+    BigArchive archive;
+    if (auto done = openForEditing(positional[0], archive))
+        return *done;
+    const std::optional<QString> out = target(verb, positional[0]);
+    if (!out)
+        return Failure;
+    ArchiveBuilder edit = editOf(archive);
+    QString problem;
+    if (!renameEntry(edit, positional[1], positional[2], problem)) {
+        printError(QStringLiteral("%1: %2").arg(positional[0], problem));
+        return Failure;
+    }
+    return writeEdit(edit, *out, true);
+}
+
+} // namespace cli
