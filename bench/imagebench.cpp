@@ -1,7 +1,9 @@
 // Decoding 2048 x 2048 images with Vorland's decoders beside Qt's own readers
 // on the same bytes, bare libsquish on the same DXT data, and memcpy of the
-// same output size, all in one run. Prints milliseconds per image and the
-// ratios the targets are set in.
+// same output size, all in one run at one thread; and writing them, DXT
+// beside bare libsquish's compressor (at every core, as libsquish runs) and
+// TPI and TGA beside memcpy. Prints milliseconds per image and the ratios the
+// targets are set in.
 
 #include "benchutil.h"
 #include "gfxcorecodec.h"
@@ -9,11 +11,14 @@
 #include "reportrecorder.h"
 #include "samplefiles.h"
 #include "tgadecoder.h"
+#include "tgawriter.h"
 #include "tpidecoder.h"
+#include "tpiwriter.h"
 
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QThread>
 
 #include <squish.h>
 
@@ -133,12 +138,73 @@ std::vector<uchar> rgbaOf(const QImage &image)
     return out;
 }
 
+// The writers beside bare libsquish and memcpy, at as many threads as
+// libsquish takes by itself.
+void printWriters()
+{
+    const QImage alpha = benchPicture(true);
+    const std::vector<uchar> rgba = rgbaOf(alpha);
+    std::vector<uchar> blocks(size_t(squish::GetStorageRequirements(kSide, kSide, squish::kDxt5)));
+    const size_t bytes = size_t(kSide) * kSide * 4;
+    std::vector<uchar> from(bytes, 1), to(bytes);
+    QByteArray out;
+    QString problem;
+    std::printf("Writing 2048 x 2048 images; DXT at %d threads (libsquish's OpenMP, every core), "
+                "best of 3; the rest best of %d, all taken in turns\n\n",
+                QThread::idealThreadCount(), kRuns);
+    std::printf("%-26s %10s %12s %14s %8s %s\n", "written", "ours (ms)", "anchor (ms)", "anchor",
+                "ratio", "target");
+    struct Fit
+    {
+        const char *name;
+        DxtQuality quality;
+        int flag;
+    };
+    for (const Fit &fit : {Fit{"fast", DxtQuality::Fast, squish::kColourRangeFit},
+                           Fit{"normal", DxtQuality::Normal, squish::kColourClusterFit},
+                           Fit{"best", DxtQuality::Best, squish::kColourIterativeClusterFit}}) {
+        for (const TpiFormat format : {TpiFormat::Dxt1, TpiFormat::Dxt5}) {
+            const int kind = format == TpiFormat::Dxt1 ? squish::kDxt1 : squish::kDxt5;
+            TpiOptions options;
+            options.format = format;
+            options.quality = fit.quality;
+            double ours = 1e30, bare = 1e30;
+            for (int round = 0; round < 3; ++round) {
+                ours = std::min(ours, 1000.0 * bench::bestSeconds(1, [&] {
+                                          encodeTpi(alpha, options, out, problem);
+                                      }));
+                bare = std::min(bare, 1000.0 * bench::bestSeconds(1, [&] {
+                                          squish::CompressImage(rgba.data(), kSide, kSide,
+                                                                blocks.data(), kind | fit.flag);
+                                      }));
+            }
+            const QString name = QStringLiteral("TPI %1 %2").arg(tpiFormatName(format), fit.name);
+            std::printf("%-26s %10.1f %12.1f %14s %8.2f %s\n", qPrintable(name), ours, bare,
+                        "bare squish", ours / bare, "(time, at most 1.1)");
+        }
+    }
+    TpiOptions plain;
+    const TgaOptions tga{32, false};
+    const std::vector<double> ms = bestInTurns({
+        [&] { std::memcpy(to.data(), from.data(), bytes); },
+        [&] { encodeTpi(alpha, plain, out, problem); },
+        [&] { encodeTga(alpha, tga, out, problem); },
+    });
+    std::printf("%-26s %10.2f %12.2f %14s %8.2f %s\n", "TPI 8888, one block", ms[1], ms[0],
+                "memcpy", ms[0] / ms[1], "(rate, at least 0.3)");
+    std::printf("%-26s %10.2f %12.2f %14s %8.2f %s\n\n", "TGA 32-bit plain", ms[2], ms[0], "memcpy",
+                ms[0] / ms[2], "(rate, at least 0.3)");
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    // libsquish may spread work over OpenMP threads; compare at one thread.
+    // libsquish may spread work over OpenMP threads: the writers are
+    // measured as it runs by itself, the decoders again at one thread.
     if (qEnvironmentVariableIsEmpty("OMP_NUM_THREADS")) {
+        printWriters();
         qputenv("OMP_NUM_THREADS", "1");
         QCoreApplication core(argc, argv);
         QProcess self;
@@ -162,8 +228,11 @@ int main(int argc, char **argv)
     const QByteArray pngRgba = makePng(alpha, {6});
     const QByteArray pixels32 = tgaPixels(alpha, 32, false);
     const QByteArray tgaPlain = makeTga(2, 32, kSide, kSide, 0x08, pixels32);
-    // Qt's reader takes uncompressed TGA only with the TGA 2.0 footer.
-    const QByteArray tgaPlainFooter = tgaPlain + QByteArray(8, '\0') + "TRUEVISION-XFILE." + '\0';
+    // Qt's reader takes uncompressed TGA only with the version 2 footer,
+    // which our writer puts there.
+    QByteArray tgaPlainFooter;
+    QString problem;
+    encodeTga(alpha, TgaOptions{32, false}, tgaPlainFooter, problem);
     const QByteArray tgaRle = makeTga(10, 32, kSide, kSide, 0x08, rleEncode32(pixels32));
 
     const std::vector<uchar> rgba = rgbaOf(alpha);

@@ -35,6 +35,7 @@ const Verb verbs[] = {
     {"rename", "rename ARCHIVE OLD NEW             an entry under another path", cli::runRename},
     {"render", "render SOURCE [ENTRY] -o OUT.png   an image decoded to an RGBA PNG",
      cli::runRender},
+    {"convert", "convert IN OUT [--format F]        a picture to TPI, TGA or PNG", cli::runConvert},
     {"compress", "compress IN OUT                    a file into a Refp stream", cli::runCompress},
     {"decompress", "decompress IN OUT                  a Refp stream back into its file",
      cli::runDecompress},

@@ -4,38 +4,10 @@
 
 #include "archiveaccess.h"
 #include "cliutil.h"
-#include "pngdecoder.h"
+#include "picturefile.h"
 #include "pngwriter.h"
-#include "tgadecoder.h"
-#include "tpidecoder.h"
-
-#include <QFileInfo>
 
 namespace cli {
-namespace {
-
-struct Decoded
-{
-    bool ok = false;
-    QImage image;
-    QString info;
-};
-
-template <typename Decoder> Decoded decode(const char *bytes, quint32 size)
-{
-    Decoder decoder;
-    Decoded result;
-    result.ok = decoder.load(reinterpret_cast<const uchar *>(bytes), size);
-    if (result.ok)
-        result.image = decoder.toImage();
-    result.info = QStringLiteral("%1x%2 %3")
-                      .arg(decoder.width())
-                      .arg(decoder.height())
-                      .arg(decoder.formatName());
-    return result;
-}
-
-} // namespace
 
 int runRender(const QStringList &arguments)
 {
@@ -80,19 +52,13 @@ int runRender(const QStringList &arguments)
         return Failure;
     }
 
-    const QString extension =
-        QFileInfo(QString(name).replace(QLatin1Char('\\'), QLatin1Char('/'))).suffix().toUpper();
-    Decoded decoded;
-    if (extension == QLatin1String("PNG"))
-        decoded = decode<PngDecoder>(bytes, quint32(size));
-    else if (extension == QLatin1String("TGA"))
-        decoded = decode<TgaDecoder>(bytes, quint32(size));
-    else if (extension == QLatin1String("TPI"))
-        decoded = decode<TpiDecoder>(bytes, quint32(size));
-    else {
+    const PictureKind kind = pictureKindByName(name);
+    if (kind == PictureKind::Unknown) {
         printError(QStringLiteral("%1 is not a PNG, TGA or TPI image").arg(name));
         return Failure;
     }
+    const DecodedPicture decoded =
+        decodePicture(kind, reinterpret_cast<const uchar *>(bytes), quint32(size));
     if (!decoded.ok) {
         // The decoder has said why; the line says what its header holds.
         printOut(decoded.info + QLatin1Char('\n'));

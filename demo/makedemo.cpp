@@ -2,7 +2,9 @@
 // program previews, all drawn or written by this program.
 //   makedemo OUTPUT.big FONT.ttf
 
+#include "gfxcorecodec.h"
 #include "samplefiles.h"
+#include "tpiwriter.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -72,14 +74,15 @@ QByteArray encoded(const QImage &image, const char *format)
     return bytes;
 }
 
-// One TPI image whose picture is cut into blocks of `type`, `side` pixels square.
-QByteArray tpiOf(const QImage &image, uint8_t type, int side, bool refp, const QByteArray &format)
+// One TPI image whose picture is cut into blocks of `format`, `side` pixels
+// square, as vorland-cli convert writes it.
+QByteArray tpiOf(const QImage &image, TpiFormat format, int side, bool refp = false)
 {
-    QVector<TpiBlock> blocks;
-    for (int y = 0; y < image.height(); y += side)
-        for (int x = 0; x < image.width(); x += side)
-            blocks.append(tpiBlockOf(image.copy(x, y, side, side), type));
-    return makeTpi(uint16_t(image.width()), uint16_t(image.height()), blocks, refp, format);
+    QByteArray bytes;
+    QString problem;
+    if (!encodeTpi(image, {format, side, refp, DxtQuality::Normal}, bytes, problem))
+        std::fprintf(stderr, "makedemo: %s\n", qPrintable(problem));
+    return bytes;
 }
 
 // Blocks of every type in one picture, row after row.
@@ -128,6 +131,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: makedemo OUTPUT.big FONT.ttf\n");
         return 2;
     }
+    if (!GfxCoreCodec::load())
+        return 1; // the packed entries need the Refp codec
     QFile fontFile(QString::fromLocal8Bit(argv[2]));
     if (!fontFile.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "makedemo: cannot read %s\n", argv[2]);
@@ -158,16 +163,16 @@ int main(int argc, char **argv)
         {"images\\landscape_rle.tga", makeTga(10, 24, 256, 160, 0x20, tgaRle(tga24, 3))},
         {"images\\landscape_16.tga",
          makeTga(2, 16, 256, 160, 0x00, tgaPixels(landscape, 16, false))},
-        {"images\\tpi\\argb8888.tpi", tpiOf(see_through, 0x7D, 64, false, "8888")},
-        {"images\\tpi\\xrgb8888.tpi", tpiOf(landscape, 0x7F, 64, false, "888")},
-        {"images\\tpi\\argb4444.tpi", tpiOf(stripes, 0x6D, 32, false, "4444")},
-        {"images\\tpi\\argb1555.tpi", tpiOf(stripes, 0x7E, 32, false, "1555")},
-        {"images\\tpi\\rgb565.tpi", tpiOf(landscape, 0x78, 32, false, "565")},
-        {"images\\tpi\\dxt1.tpi", tpiOf(square, 0x60, 128, false, "DXT1")},
-        {"images\\tpi\\dxt3.tpi", tpiOf(stripes, 0x61, 64, false, "DXT3")},
-        {"images\\tpi\\dxt5.tpi", tpiOf(see_through, 0x62, 64, false, "DXT5")},
+        {"images\\tpi\\argb8888.tpi", tpiOf(see_through, TpiFormat::Argb8888, 64)},
+        {"images\\tpi\\xrgb8888.tpi", tpiOf(landscape, TpiFormat::Rgb888, 64)},
+        {"images\\tpi\\argb4444.tpi", tpiOf(stripes, TpiFormat::Argb4444, 32)},
+        {"images\\tpi\\argb1555.tpi", tpiOf(stripes, TpiFormat::Argb1555, 32)},
+        {"images\\tpi\\rgb565.tpi", tpiOf(landscape, TpiFormat::Rgb565, 32)},
+        {"images\\tpi\\dxt1.tpi", tpiOf(square, TpiFormat::Dxt1, 128)},
+        {"images\\tpi\\dxt3.tpi", tpiOf(stripes, TpiFormat::Dxt3, 64)},
+        {"images\\tpi\\dxt5.tpi", tpiOf(see_through, TpiFormat::Dxt5, 64)},
         {"images\\tpi\\mosaic.tpi", mosaic(square)},
-        {"images\\tpi\\packed.tpi", tpiOf(landscape, 0x7D, 64, true, "8888")},
+        {"images\\tpi\\packed.tpi", tpiOf(landscape, TpiFormat::Argb8888, 64, true)},
         {"misc\\sprite.fsh", QByteArray("demo bytes for the fsh branch\n").repeated(8)},
         {"misc\\icon.bmp", encoded(stripes, "BMP")},
         {"misc\\model.o", QByteArray("\x7F"
