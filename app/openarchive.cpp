@@ -49,6 +49,7 @@ void Vorland::openArchiveOrThrow(const QString &fileName)
         vorland::report(QStringLiteral("The archive is compressed, but its data is damaged and "
                                        "cannot be unpacked."));
         return;
+    case BigArchive::Status::TooLarge: // no limit is set here
     case BigArchive::Status::NoMemory:
         vorland::report(
             QStringLiteral("Not enough memory to open %1.").arg(QFileInfo(fileName).fileName()));

@@ -101,16 +101,17 @@ quint32 field(DirectoryBytes &bytes, size_t pos, bool little)
     return little ? littleEndian32(bytes.data() + pos) : bigEndian32(bytes.data() + pos);
 }
 
-// Parses the header (signature already checked) and the directory. Throws
-// std::bad_alloc when the directory does not fit in memory.
-Parsed parse(DirectoryBytes &bytes)
+// Parses the header (signature already checked) and the directory, at most
+// `limit` of its entries. Throws std::bad_alloc when the directory does not
+// fit in memory.
+Parsed parse(DirectoryBytes &bytes, quint32 limit)
 {
     Parsed p;
     p.archiveSize = field(bytes, 4, true);
     p.entryCount = field(bytes, 8, false);
     p.headerLength = field(bytes, 12, false);
     size_t pos = 16;
-    for (quint32 i = 0; i < p.entryCount; ++i) {
+    for (quint32 i = 0; i < p.entryCount && i < limit; ++i) {
         if (!bytes.have(pos, 8))
             break;
         BigEntry entry;
@@ -180,7 +181,7 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     DirectoryBytes bytes(&file, head, qint64(qMin<quint64>(hint, onDisk)));
     Parsed parsed;
     try {
-        parsed = parse(bytes);
+        parsed = parse(bytes, entryLimit);
     } catch (const std::bad_alloc &) {
         return Status::NoMemory;
     }
@@ -221,6 +222,8 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
             return GfxCoreCodec::unpack(whole, length, nullptr, 0) ? Status::NotBig
                                                                    : Status::DamagedCompression;
         }
+        if (n > imageLimit)
+            return Status::TooLarge;
         kept->data.reset(new (std::nothrow) char[n]);
         kept->size = n;
         if (!kept->data)
@@ -239,7 +242,7 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     DirectoryBytes bytes(kept->data.get(), kept->size);
     Parsed parsed;
     try {
-        parsed = parse(bytes);
+        parsed = parse(bytes, entryLimit);
     } catch (const std::bad_alloc &) {
         return Status::NoMemory;
     }

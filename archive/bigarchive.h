@@ -56,6 +56,7 @@ public:
         NotBig,             // no "BIGF" signature
         DamagedCompression, // the whole file is a Refp stream that does not unpack
         NoMemory,           // the directory or the unpacked image does not fit in memory
+        TooLarge,           // the whole file unpacks to more than imageLimit
     };
 
     BigArchive();
@@ -70,6 +71,13 @@ public:
     // bytes are one Refp stream. `path` stays empty; CannotOpen is never the
     // answer.
     Status openMemory(const QByteArray &bytes);
+
+    // Bounds for a program that must stay small whatever the file (a
+    // thumbnailer): no more directory entries than `entryLimit` are read, and
+    // a whole-file compressed archive that unpacks to more than `imageLimit`
+    // bytes is refused with TooLarge before anything is allocated for it.
+    quint32 entryLimit = 0xFFFFFFFFu;
+    quint64 imageLimit = ~quint64(0);
 
     // Header fields, as stored.
     quint32 entryCount = 0;

@@ -25,6 +25,9 @@ bool openArchive(const QString &path, BigArchive &archive)
         printError(QStringLiteral("%1: the archive is Refp-compressed, but its data is damaged")
                        .arg(path));
         return false;
+    case BigArchive::Status::TooLarge:
+        printError(QStringLiteral("%1: the archive unpacks to more than this allows").arg(path));
+        return false;
     case BigArchive::Status::NoMemory:
         printError(
             QStringLiteral("%1: Not enough memory to read its directory or unpack it").arg(path));

@@ -17,28 +17,30 @@ namespace {
 struct Verb
 {
     const char *name;
+    const char *syntax;
     const char *summary;
     int (*run)(const QStringList &arguments);
 };
 
 const Verb verbs[] = {
-    {"info", "info [--json] ARCHIVE              header fields and what the reader found",
-     cli::runInfo},
-    {"list", "list [--json] ARCHIVE              the directory: size, offset, type, path",
+    {"info", "info [--json] ARCHIVE", "header fields and what the reader found", cli::runInfo},
+    {"list", "list [--json|-l] ARCHIVE [PATTERN...]", "the directory: size, offset, type, path",
      cli::runList},
-    {"cat", "cat [--raw] ARCHIVE ENTRY          an entry's bytes on stdout", cli::runCat},
-    {"extract", "extract ARCHIVE -o DIR [ENTRY...]  entries into files under DIR", cli::runExtract},
-    {"pack", "pack DIR -o ARCHIVE [--compress]   a folder's files into a new archive",
+    {"cat", "cat [--raw] ARCHIVE ENTRY", "an entry's bytes on stdout", cli::runCat},
+    {"extract", "extract ARCHIVE -o DIR [PATTERN...]", "entries into files under DIR",
+     cli::runExtract},
+    {"pack", "pack DIR -o ARCHIVE [--compress]", "a folder's files into a new archive",
      cli::runPack},
-    {"add", "add ARCHIVE PATH... [--replace]     files or folders into an archive", cli::runAdd},
-    {"remove", "remove ARCHIVE PATTERN...          entries out of an archive", cli::runRemove},
-    {"rename", "rename ARCHIVE OLD NEW             an entry under another path", cli::runRename},
-    {"render", "render SOURCE [ENTRY] -o OUT.png   an image decoded to an RGBA PNG",
+    {"add", "add ARCHIVE PATH... [--replace]", "files or folders into an archive", cli::runAdd},
+    {"remove", "remove ARCHIVE PATTERN...", "entries out of an archive", cli::runRemove},
+    {"rename", "rename ARCHIVE OLD NEW", "an entry under another path", cli::runRename},
+    {"render", "render SOURCE [ENTRY] -o OUT.png", "an image decoded to an RGBA PNG",
      cli::runRender},
-    {"convert", "convert IN OUT [--format F]        a picture to TPI, TGA or PNG", cli::runConvert},
-    {"compress", "compress IN OUT                    a file into a Refp stream", cli::runCompress},
-    {"decompress", "decompress IN OUT                  a Refp stream back into its file",
-     cli::runDecompress},
+    {"convert", "convert IN OUT [--format F]", "a picture to TPI, TGA or PNG", cli::runConvert},
+    {"thumbnail", "thumbnail [-s SIZE] IN OUT.png", "a small PNG of a picture or archive",
+     cli::runThumbnail},
+    {"compress", "compress IN OUT", "a file into a Refp stream", cli::runCompress},
+    {"decompress", "decompress IN OUT", "a Refp stream back into its file", cli::runDecompress},
 };
 
 QString toolHelp()
@@ -47,7 +49,9 @@ QString toolHelp()
                                   "Lists, unpacks and converts the contents of BIG archives.\n\n"
                                   "Verbs:\n");
     for (const Verb &verb : verbs)
-        text += QStringLiteral("  %1\n").arg(QLatin1String(verb.summary));
+        text += QStringLiteral("  %1  %2\n")
+                    .arg(QLatin1String(verb.syntax), -38)
+                    .arg(QLatin1String(verb.summary));
     text += QStringLiteral("\n'vorland-cli VERB --help' describes a verb.\n"
                            "Exit status: 0 success, 1 failure, 2 usage error.\n");
     return text;

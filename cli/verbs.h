@@ -15,6 +15,7 @@ int runExtract(const QStringList &arguments);
 int runPack(const QStringList &arguments);
 int runRender(const QStringList &arguments);
 int runConvert(const QStringList &arguments);
+int runThumbnail(const QStringList &arguments);
 int runAdd(const QStringList &arguments);
 int runRemove(const QStringList &arguments);
 int runRename(const QStringList &arguments);

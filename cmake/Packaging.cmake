@@ -12,7 +12,10 @@ Refp-compressed, browses their folders in a table and previews the entries:
 INI and CSV files as text, XML with coloured markup, TrueType fonts as a
 sample sheet, and PNG, TGA and TPI images as pictures.
 .
-vorland-cli lists, extracts, renders, packs and compresses from scripts.")
+vorland-cli lists, extracts, changes, renders, converts, packs and
+compresses from scripts. A Qt image plug-in lets every Qt program open TPI
+pictures, and a thumbnailer draws TPI pictures and BIG archives in file
+managers.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://example.org/vorland")

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds the Debian package and checks it: lintian, the desktop entry and
 # AppStream validators, then the package unpacked into a scratch root, where
-# the installed vorland-cli reads the demo archive and the installed vorland
-# starts under the offscreen platform.
+# the installed vorland-cli reads the demo archive, a plain Qt program opens a
+# TPI picture through the installed image plug-in, the thumbnailer entry's
+# command line makes thumbnails, and the installed vorland starts under the
+# offscreen platform.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-vorland_install_packages dpkg-dev lintian desktop-file-utils appstream
+vorland_install_packages dpkg-dev lintian desktop-file-utils appstream file
 umask 022
 
 build="${PACKAGE_BUILD_DIR:-build-package}"
@@ -37,6 +39,25 @@ cli="$root/usr/bin/vorland-cli"
 "$cli" compress "$root/usr/share/vorland/demo.big" "$build/demo-packed.big"
 "$cli" info --json "$build/demo-packed.big" | grep -q '"compressed": true'
 status=0
+# A plain Qt program, which knows nothing of Vorland, opens a TPI picture
+# through the installed plug-in, pixel for pixel as render gives it.
+g++ -O2 -fPIC tests/imageplugin/tpiread.cpp -o "$build/tpiread" $(pkg-config --cflags --libs Qt5Gui)
+"$cli" convert "$build/sky.png" "$build/sky.tpi" --format DXT5 --tile 64 --compress
+"$cli" render "$build/sky.tpi" -o "$build/sky-tpi.png"
+plugins=$(ls -d "$root"/usr/lib/*/qt5/plugins)
+QT_PLUGIN_PATH="$plugins" QT_QPA_PLATFORM=offscreen "$build/tpiread" "$build/sky.tpi" "$build/sky-tpi.png"
+# Thumbnails through the installed entry's own command line.
+exec_line=$(sed -n 's/^Exec=//p' "$root/usr/share/thumbnailers/vorland.thumbnailer")
+for input in "$build/sky.tpi" "$root/usr/share/vorland/demo.big"; do
+    line=${exec_line//%s/128}
+    line=${line//%i/$input}
+    line=${line//%o/$build/thumb.png}
+    rm -f "$build/thumb.png"
+    # shellcheck disable=SC2086
+    PATH="$root/usr/bin:$PATH" $line
+    file "$build/thumb.png" | grep -q 'PNG image data'
+    echo "thumbnail of $(basename "$input"): $(file -b "$build/thumb.png")"
+done
 QT_QPA_PLATFORM=offscreen timeout 5 "$root/usr/bin/vorland" || status=$?
 if [ "$status" -ne 124 ]; then
     echo "the installed vorland stopped with status $status instead of running"

@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/icons"
 for size in 16 22 24 32 48 64 128 256; do
     mkdir -p "$size"
-    for icon in org.vorland.Vorland application-x-vorland-big; do
+    for icon in org.vorland.Vorland application-x-vorland-big image-x-vorland-tpi; do
         rsvg-convert -w "$size" -h "$size" "$icon.svg" -o "$size/$icon.png"
     done
 done

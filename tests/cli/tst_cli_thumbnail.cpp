@@ -1,0 +1,120 @@
+// The thumbnailer entry's own command line, run as a file manager runs it:
+// Exec with %s, %i and %o filled in and vorland-cli found on PATH.
+
+#include "bigbuilder.h"
+#include "samplefiles.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+class TestCliThumbnail : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void thumbnails_data();
+    void thumbnails();
+};
+
+namespace {
+
+// Red on the left, blue on the right, a half-transparent band at the bottom.
+QImage halves(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                           y >= height * 7 / 8 ? qRgba(0, 255, 0, 128)
+                           : x < width / 2     ? qRgba(255, 0, 0, 255)
+                                               : qRgba(0, 0, 255, 255));
+    return image;
+}
+
+QByteArray bgra(const QImage &image)
+{
+    QByteArray out;
+    for (int y = 0; y < image.height(); ++y)
+        out +=
+            QByteArray(reinterpret_cast<const char *>(image.constScanLine(y)), image.width() * 4);
+    return out;
+}
+
+} // namespace
+
+void TestCliThumbnail::thumbnails_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QSize>("expected"); // empty: no thumbnail
+    const QImage wide = halves(400, 100), small = halves(40, 24);
+    QTest::newRow("TPI") << "a.tpi" << makeTpi(400, 100, {{0x7D, 400, 100, bgra(wide)}}) << 128
+                         << QSize(128, 32);
+    QTest::newRow("TGA, not enlarged")
+        << "b.tga" << makeTga(2, 32, 40, 24, 0x28, tgaPixels(small, 32, true)) << 128
+        << QSize(40, 24);
+    QTest::newRow("archive: its first picture, compressed")
+        << "c.big"
+        << makeBig({{"readme.ini", "x"},
+                    {"art\\broken.png", "not a png"},
+                    {"art\\wide.png", makePng(wide, {6}), true},
+                    {"art\\other.tga", makeTga(2, 32, 40, 24, 0x28, tgaPixels(small, 32, true))}})
+        << 256 << QSize(256, 64);
+    QTest::newRow("archive without pictures")
+        << "d.big" << makeBig({{"readme.ini", "x"}, {"data.bin", "y"}}) << 256 << QSize();
+    QTest::newRow("not a picture")
+        << "e.tpi" << QByteArray("1IPT but nothing else") << 256 << QSize();
+}
+
+void TestCliThumbnail::thumbnails()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, size);
+    QFETCH(QSize, expected);
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(name), bytes));
+
+    QFile entry(QStringLiteral(VORLAND_THUMBNAILER));
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    QString exec;
+    for (const QByteArray &line : entry.readAll().split('\n'))
+        if (line.startsWith("Exec="))
+            exec = QString::fromUtf8(line.mid(5));
+    QStringList command = exec.split(' ', Qt::SkipEmptyParts);
+    QVERIFY(command.size() > 1);
+    const QString out = dir.filePath("thumb.png");
+    command.replaceInStrings("%s", QString::number(size));
+    command.replaceInStrings("%i", dir.filePath(name));
+    command.replaceInStrings("%o", out);
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", QStringLiteral(VORLAND_BIN) + ":" + environment.value("PATH"));
+    process.setProcessEnvironment(environment);
+    // Found on PATH, as a file manager finds it.
+    process.setProgram(QStandardPaths::findExecutable(command.takeFirst(),
+                                                      environment.value("PATH").split(':')));
+    process.setArguments(command);
+    process.start();
+    QVERIFY(process.waitForFinished(60000));
+    const QByteArray err = process.readAllStandardError();
+    if (expected.isEmpty()) {
+        QCOMPARE(process.exitCode(), 1);
+        QCOMPARE(err.count('\n'), 1);
+        QVERIFY(!QFile::exists(out));
+        return;
+    }
+    QVERIFY2(process.exitCode() == 0, err.constData());
+    const QImage thumb(out);
+    QCOMPARE(thumb.size(), expected);
+    const int w = thumb.width(), h = thumb.height();
+    QCOMPARE(thumb.pixel(w / 4, h / 4), qRgba(255, 0, 0, 255));
+    QCOMPARE(thumb.pixel(w * 3 / 4, h / 4), qRgba(0, 0, 255, 255));
+    QCOMPARE(qAlpha(thumb.pixel(w / 2, h - 1)), 128);
+}
+
+QTEST_GUILESS_MAIN(TestCliThumbnail)
+#include "tst_cli_thumbnail.moc"
