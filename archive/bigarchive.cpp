@@ -260,6 +260,11 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     return Status::Ok;
 }
 
+const char *BigArchive::keptImage() const
+{
+    return image ? image->data.get() : nullptr;
+}
+
 quint64 BigArchive::presentBytes(const BigEntry &entry) const
 {
     const quint64 offset = quint32(entry.offset), size = quint32(entry.size);

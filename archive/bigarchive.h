@@ -115,6 +115,11 @@ public:
     bool readEntryStarts(const std::vector<const BigEntry *> &chosen, size_t n,
                          std::vector<QByteArray> &starts) const;
 
+    // The image held in memory (a whole-file compressed archive, or one
+    // opened from memory), imageSize bytes; null when entries come from the
+    // file at `path`. Valid as long as the object and its open archive.
+    const char *keptImage() const;
+
 private:
     Status openImage(const char *whole, size_t length, quint64 readCount, const QString &filePath);
 

@@ -8,6 +8,7 @@
 #include "bigarchive.h"
 #include "bigarchivemodel.h"
 #include "bigwriter.h"
+#include "largearchive.h"
 #include "reportrecorder.h"
 #include "vorland.h"
 
@@ -21,9 +22,8 @@
 
 namespace {
 
-constexpr int kEntries = 200000;
-constexpr int kFolders = 2000;
-constexpr qint64 kArchiveSize = qint64(1) << 30;
+constexpr int kEntries = kLargeEntries;
+constexpr int kFolders = kLargeFolders;
 
 // A value from /proc/self/status or /proc/self/io, in the file's own unit.
 qint64 procValue(const char *file, const char *key)
@@ -36,27 +36,6 @@ qint64 procValue(const char *file, const char *key)
             return line.mid(int(qstrlen(key))).trimmed().split(' ').first().toLongLong();
     }
     return -1;
-}
-
-bool writeArchive(const QString &path, quint64 &directoryBytes)
-{
-    std::vector<BigEntry> entries(kEntries);
-    for (int i = 0; i < kEntries; ++i) {
-        entries[size_t(i)].path = QByteArray("folder") +
-                                  QByteArray::number(i / (kEntries / kFolders)) + "\\file" +
-                                  QByteArray::number(i) + ".dat";
-    }
-    directoryBytes = bigDirectoryEnd(entries);
-    const qint64 step = (kArchiveSize - qint64(directoryBytes)) / kEntries;
-    for (int i = 0; i < kEntries; ++i) {
-        entries[size_t(i)].offset = qint32(qint64(directoryBytes) + i * step);
-        entries[size_t(i)].size = qint32(step);
-    }
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) &&
-           file.write(bigHeaderAndDirectory(entries, quint32(kArchiveSize))) ==
-               qint64(directoryBytes) &&
-           file.resize(kArchiveSize);
 }
 
 // Writes an archive of `paths`, every entry empty.
@@ -124,7 +103,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     const QString path = dir.filePath("large.big");
     quint64 directoryBytes = 0;
-    if (!dir.isValid() || !writeArchive(path, directoryBytes)) {
+    if (!dir.isValid() || !writeLargeArchive(path, directoryBytes)) {
         std::fprintf(stderr, "cannot write the test archive\n");
         return 1;
     }

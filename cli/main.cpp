@@ -39,6 +39,7 @@ const Verb verbs[] = {
     {"convert", "convert IN OUT [--format F]", "a picture to TPI, TGA or PNG", cli::runConvert},
     {"thumbnail", "thumbnail [-s SIZE] IN OUT.png", "a small PNG of a picture or archive",
      cli::runThumbnail},
+    {"mount", "mount ARCHIVE MOUNTPOINT [-f]", "an archive as a read-only folder", cli::runMount},
     {"compress", "compress IN OUT", "a file into a Refp stream", cli::runCompress},
     {"decompress", "decompress IN OUT", "a Refp stream back into its file", cli::runDecompress},
 };

@@ -16,6 +16,7 @@ int runPack(const QStringList &arguments);
 int runRender(const QStringList &arguments);
 int runConvert(const QStringList &arguments);
 int runThumbnail(const QStringList &arguments);
+int runMount(const QStringList &arguments);
 int runAdd(const QStringList &arguments);
 int runRemove(const QStringList &arguments);
 int runRename(const QStringList &arguments);

@@ -1,0 +1,56 @@
+// mount: an archive as a read-only folder tree, through FUSE.
+
+#include "verbs.h"
+
+#include "archiveaccess.h"
+#include "cliutil.h"
+#include "fusemount.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+namespace cli {
+
+int runMount(const QStringList &arguments)
+{
+    VerbParser verb(
+        QStringLiteral("mount"),
+        QStringLiteral("Mounts ARCHIVE read-only at MOUNTPOINT, an empty folder: folders\n"
+                       "are its entry paths' folders, files its entries, unpacked (sizes\n"
+                       "from their Refp headers) unless --raw. Entries whose names extract\n"
+                       "would refuse are left out, and a name that is taken (a file named\n"
+                       "like a folder, two entries of one path) gets \"~1\", \"~2\", ..., each\n"
+                       "with a warning. Without -f it returns once the mount is ready;\n"
+                       "\"fusermount3 -u MOUNTPOINT\" (or Ctrl+C with -f) unmounts."));
+    const QCommandLineOption foregroundOption({QStringLiteral("f"), QStringLiteral("foreground")},
+                                              QStringLiteral("Stay in the foreground."));
+    const QCommandLineOption rawOption(QStringLiteral("raw"),
+                                       QStringLiteral("Show compressed entries as stored."));
+    verb.addOptions({foregroundOption, rawOption});
+    verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive."));
+    verb.addPositional(QStringLiteral("MOUNTPOINT"), QStringLiteral("Folder to mount it at."));
+    if (auto done = verb.parse(arguments, 2, 2))
+        return *done;
+    const QStringList paths = verb.parser.positionalArguments();
+    if (!QFileInfo(paths[1]).isDir()) {
+        printError(QStringLiteral("%1 is not a folder").arg(paths[1]));
+        return Failure;
+    }
+    BigArchive archive;
+    if (!openArchive(paths[0], archive))
+        return Failure;
+    // Everything the mount reads comes through a descriptor opened here,
+    // since FUSE moves the process to "/" when it goes to the background.
+    ArchiveFs fs(archive, verb.parser.isSet(rawOption));
+    for (const QString &warning : qAsConst(fs.warnings))
+        printError(warning);
+    flushOut();
+    QString problem;
+    const int status = serveArchive(fs, QFileInfo(paths[0]).lastModified().toMSecsSinceEpoch(),
+                                    paths[1], verb.parser.isSet(foregroundOption), problem);
+    if (status != 0 && !problem.isEmpty())
+        printError(problem);
+    return status == 0 ? Success : Failure;
+}
+
+} // namespace cli

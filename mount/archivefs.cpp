@@ -1,0 +1,217 @@
+#include "archivefs.h"
+
+#include "entrydata.h"
+#include "gfxcorecodec.h"
+#include "safepath.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <unistd.h>
+
+namespace {
+
+std::string utf8(const QByteArray &component)
+{
+    return QString::fromLatin1(component).toUtf8().toStdString();
+}
+
+} // namespace
+
+ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes)
+    : archive(archive), cacheBudget(cacheBytes)
+{
+    nodes.push_back(Node{std::string(), true, -1, {}, nullptr, false, 0});
+    index.emplace_back();
+    if (!archive.keptImage() && !archive.path.isEmpty())
+        fd = ::open(QFile::encodeName(archive.path).constData(), O_RDONLY | O_CLOEXEC);
+
+    std::vector<const BigEntry *> all;
+    for (const BigEntry &entry : archive.entries)
+        all.push_back(&entry);
+    std::vector<EntryStorage> storage;
+    if (raw || !entryStorage(archive, all, storage))
+        storage.assign(all.size(), EntryStorage());
+
+    // Names that extract accepts, "/" included among the refused: in a
+    // mounted tree it would be a separator the entry never had.
+    std::vector<QList<QByteArray>> parts(all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+        const QByteArray &path = all[i]->path;
+        if (!safeEntryPath(path) || path.contains('/')) {
+            warnings << QStringLiteral("left out %1: extract would refuse its name")
+                            .arg(all[i]->pathText());
+            continue;
+        }
+        parts[i] = path.split('\\');
+    }
+    // Folders first, so that a folder keeps its name against any file.
+    for (const QList<QByteArray> &components : parts) {
+        int folder = 0;
+        for (int k = 0; k + 1 < components.size(); ++k) {
+            const std::string name = utf8(components[k]);
+            const int found = child(folder, name);
+            folder = found >= 0 ? found : add(folder, name, true);
+        }
+    }
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (parts[i].isEmpty())
+            continue;
+        int folder = 0;
+        for (int k = 0; k + 1 < parts[i].size(); ++k)
+            folder = child(folder, utf8(parts[i][k]));
+        const std::string wanted = utf8(parts[i].last());
+        std::string name = wanted;
+        for (int n = 1; child(folder, name) >= 0; ++n)
+            name = wanted + "~" + std::to_string(n);
+        if (name != wanted)
+            warnings << QStringLiteral("%1 is shown as %2: its name is taken")
+                            .arg(all[i]->pathText(), QString::fromStdString(name));
+        const int file = add(folder, name, false);
+        Node &node = nodes[size_t(file)];
+        node.entry = all[i];
+        node.compressed = storage[i].compressed;
+        node.size = node.compressed ? storage[i].unpackedSize : archive.presentBytes(*all[i]);
+    }
+}
+
+ArchiveFs::~ArchiveFs()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+int ArchiveFs::child(int folder, const std::string &name) const
+{
+    const auto &children = index[size_t(folder)];
+    const auto found = children.find(name);
+    return found == children.end() ? -1 : found->second;
+}
+
+uint64_t ArchiveFs::storedOffset(int index) const
+{
+    return uint64_t(quint32(nodes[size_t(index)].entry->offset));
+}
+
+int ArchiveFs::add(int folder, const std::string &name, bool isFolder)
+{
+    const int made = int(nodes.size());
+    nodes.push_back(Node{name, isFolder, folder, {}, nullptr, false, 0});
+    index.emplace_back();
+    nodes[size_t(folder)].children.push_back(made);
+    index[size_t(folder)].emplace(name, made);
+    return made;
+}
+
+int ArchiveFs::find(const char *path) const
+{
+    int at = 0;
+    const char *p = path;
+    while (*p) {
+        while (*p == '/')
+            ++p;
+        if (!*p)
+            break;
+        const char *end = std::strchr(p, '/');
+        const std::string name = end ? std::string(p, size_t(end - p)) : std::string(p);
+        if (!nodes[size_t(at)].folder)
+            return -1;
+        at = child(at, name);
+        if (at < 0)
+            return -1;
+        p += name.size();
+    }
+    return at;
+}
+
+void ArchiveFs::use(int index)
+{
+    Cached &entry = cache[index];
+    recent.splice(recent.begin(), recent, entry.place);
+}
+
+std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file)
+{
+    {
+        std::lock_guard<std::mutex> guard(cacheLock);
+        const auto found = cache.find(file);
+        if (found != cache.end()) {
+            use(file);
+            return found->second.bytes;
+        }
+    }
+    // Unpacked without the lock, so that other files go on being read.
+    const Node &node = nodes[size_t(file)];
+    const uint64_t length = archive.presentBytes(*node.entry);
+    std::unique_ptr<char[]> stored(new (std::nothrow) char[length]);
+    if (!stored || readStored(*node.entry, 0, length, stored.get()) != int64_t(length))
+        return nullptr;
+    const uint32_t n = GfxCoreCodec::unpackedSize(stored.get(), length);
+    if (n == 0 || n != node.size)
+        return nullptr;
+    auto bytes = std::make_shared<Bytes>();
+    bytes->data.reset(new (std::nothrow) char[n]);
+    bytes->size = n;
+    if (!bytes->data || !GfxCoreCodec::unpack(stored.get(), length, bytes->data.get(), n))
+        return nullptr;
+
+    std::lock_guard<std::mutex> guard(cacheLock);
+    const auto found = cache.find(file);
+    if (found != cache.end()) { // another reader was quicker
+        use(file);
+        return found->second.bytes;
+    }
+    recent.push_front(file);
+    cache[file] = Cached{bytes, recent.begin()};
+    cached += n;
+    // The least recently used go, never the one just made.
+    while (cached > cacheBudget && recent.size() > 1) {
+        const int oldest = recent.back();
+        recent.pop_back();
+        cached -= cache[oldest].bytes->size;
+        cache.erase(oldest);
+    }
+    return bytes;
+}
+
+int64_t ArchiveFs::read(int file, const Bytes *unpackedBytes, char *out, uint64_t size,
+                        uint64_t offset) const
+{
+    const Node &node = nodes[size_t(file)];
+    if (offset >= node.size)
+        return 0;
+    const uint64_t n = std::min(size, node.size - offset);
+    if (node.compressed) {
+        if (!unpackedBytes)
+            return -EIO;
+        std::memcpy(out, unpackedBytes->data.get() + offset, n);
+        return int64_t(n);
+    }
+    return readStored(*node.entry, offset, n, out);
+}
+
+int64_t ArchiveFs::readStored(const BigEntry &entry, uint64_t offset, uint64_t n, char *out) const
+{
+    const uint64_t at = uint64_t(quint32(entry.offset)) + offset;
+    if (const char *image = archive.keptImage()) {
+        std::memcpy(out, image + at, n);
+        return int64_t(n);
+    }
+    if (fd < 0)
+        return -EIO;
+    uint64_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(fd, out + done, n - done, off_t(at + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -EIO;
+        if (got == 0)
+            break; // the archive shrank since it was mounted
+        done += uint64_t(got);
+    }
+    return int64_t(done);
+}

@@ -1,0 +1,273 @@
+#define FUSE_USE_VERSION 31
+#include "fusemount.h"
+
+#include <QFile>
+
+#include <fuse_lowlevel.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Nothing ever changes: the kernel may keep names, attributes and data.
+constexpr double kForever = 86400;
+
+struct Served
+{
+    ArchiveFs *fs;
+    struct timespec modified;
+    uid_t user;
+    gid_t group;
+};
+
+Served &served(fuse_req_t request)
+{
+    return *static_cast<Served *>(fuse_req_userdata(request));
+}
+
+// Inode numbers are node indexes plus one: the root, node 0, is inode 1.
+int nodeOf(fuse_ino_t inode)
+{
+    return int(inode) - 1;
+}
+
+bool valid(const Served &s, fuse_ino_t inode)
+{
+    return inode >= 1 && nodeOf(inode) < s.fs->nodeCount();
+}
+
+// An open file: its node, and for a compressed one the unpacked bytes.
+struct Handle
+{
+    int node;
+    std::shared_ptr<const ArchiveFs::Bytes> bytes;
+};
+
+void fill(const Served &s, int index, struct stat *st)
+{
+    const ArchiveFs::Node &node = s.fs->node(index);
+    std::memset(st, 0, sizeof *st);
+    st->st_ino = ino_t(index) + 1;
+    st->st_mode = node.folder ? S_IFDIR | 0555 : S_IFREG | 0444;
+    st->st_nlink = node.folder ? 2 : 1;
+    st->st_uid = s.user;
+    st->st_gid = s.group;
+    st->st_size = off_t(node.size);
+    st->st_blksize = 1 << 20;
+    st->st_blocks = blkcnt_t((node.size + 511) / 512);
+    st->st_atim = st->st_mtim = st->st_ctim = s.modified;
+}
+
+struct fuse_entry_param entryOf(const Served &s, int index)
+{
+    struct fuse_entry_param entry = {};
+    entry.ino = fuse_ino_t(index) + 1;
+    entry.attr_timeout = kForever;
+    entry.entry_timeout = kForever;
+    fill(s, index, &entry.attr);
+    return entry;
+}
+
+void initialise(void *, struct fuse_conn_info *connection)
+{
+    // Listings carry each entry's attributes, so that ls -l or a file
+    // manager looks up nothing file by file; reads come in large pieces.
+    if (connection->capable & FUSE_CAP_READDIRPLUS)
+        connection->want |= FUSE_CAP_READDIRPLUS;
+    connection->want &= ~unsigned(FUSE_CAP_READDIRPLUS_AUTO);
+    if (connection->capable & FUSE_CAP_SPLICE_WRITE)
+        connection->want |= FUSE_CAP_SPLICE_WRITE;
+    connection->max_readahead = std::max(connection->max_readahead, 1u << 20);
+    connection->max_write = 1 << 20;
+    connection->max_background = 64;
+    connection->congestion_threshold = 48;
+}
+
+void lookUp(fuse_req_t request, fuse_ino_t parent, const char *name)
+{
+    const Served &s = served(request);
+    const int child = valid(s, parent) ? s.fs->child(nodeOf(parent), name) : -1;
+    if (child < 0) {
+        // A name that is not there is not there for good either.
+        struct fuse_entry_param none = {};
+        none.entry_timeout = kForever;
+        fuse_reply_entry(request, &none);
+        return;
+    }
+    const struct fuse_entry_param entry = entryOf(s, child);
+    fuse_reply_entry(request, &entry);
+}
+
+void getAttributes(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *)
+{
+    const Served &s = served(request);
+    if (!valid(s, inode)) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    struct stat st;
+    fill(s, nodeOf(inode), &st);
+    fuse_reply_attr(request, &st, kForever);
+}
+
+// Entries from `offset` (".", "..", then the children) until `size` is full.
+void listFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset, bool plus)
+{
+    const Served &s = served(request);
+    if (!valid(s, inode)) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    const ArchiveFs::Node &folder = s.fs->node(nodeOf(inode));
+    if (!folder.folder) {
+        fuse_reply_err(request, ENOTDIR);
+        return;
+    }
+    std::vector<char> buffer(size);
+    size_t used = 0;
+    const size_t count = folder.children.size() + 2;
+    for (size_t i = size_t(offset); i < count; ++i) {
+        const int index = i == 0   ? nodeOf(inode)
+                          : i == 1 ? (folder.parent >= 0 ? folder.parent : nodeOf(inode))
+                                   : folder.children[i - 2];
+        const char *name = i == 0 ? "." : i == 1 ? ".." : s.fs->node(index).name.c_str();
+        struct fuse_entry_param entry = entryOf(s, index);
+        const size_t need = plus ? fuse_add_direntry_plus(request, buffer.data() + used,
+                                                          size - used, name, &entry, off_t(i + 1))
+                                 : fuse_add_direntry(request, buffer.data() + used, size - used,
+                                                     name, &entry.attr, off_t(i + 1));
+        if (need > size - used)
+            break;
+        used += need;
+    }
+    fuse_reply_buf(request, buffer.data(), used);
+}
+
+void readFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+                struct fuse_file_info *)
+{
+    listFolder(request, inode, size, offset, false);
+}
+
+void readFolderPlus(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
+                    struct fuse_file_info *)
+{
+    listFolder(request, inode, size, offset, true);
+}
+
+void openFile(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *info)
+{
+    const Served &s = served(request);
+    if (!valid(s, inode)) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    const int index = nodeOf(inode);
+    if (s.fs->node(index).folder) {
+        fuse_reply_err(request, EISDIR);
+        return;
+    }
+    if ((info->flags & O_ACCMODE) != O_RDONLY || (info->flags & O_TRUNC)) {
+        fuse_reply_err(request, EROFS);
+        return;
+    }
+    auto handle = std::make_unique<Handle>();
+    handle->node = index;
+    if (s.fs->node(index).compressed) {
+        handle->bytes = s.fs->unpacked(index);
+        if (!handle->bytes) {
+            fuse_reply_err(request, EIO);
+            return;
+        }
+    }
+    info->fh = uint64_t(reinterpret_cast<uintptr_t>(handle.release()));
+    info->keep_cache = 1;
+    if (fuse_reply_open(request, info) != 0)
+        delete reinterpret_cast<Handle *>(uintptr_t(info->fh));
+}
+
+void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset,
+              struct fuse_file_info *info)
+{
+    const Served &s = served(request);
+    const auto *handle = reinterpret_cast<const Handle *>(uintptr_t(info->fh));
+    const ArchiveFs::Node &node = s.fs->node(handle->node);
+    const uint64_t at = uint64_t(offset);
+    const size_t n = at >= node.size ? 0 : size_t(std::min<uint64_t>(size, node.size - at));
+    if (!node.compressed && s.fs->fileDescriptor() >= 0 && n > 0) {
+        // Straight from the archive file into the kernel's buffer.
+        struct fuse_bufvec data = FUSE_BUFVEC_INIT(n);
+        data.buf[0].flags = fuse_buf_flags(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+        data.buf[0].fd = s.fs->fileDescriptor();
+        data.buf[0].pos = off_t(s.fs->storedOffset(handle->node) + at);
+        fuse_reply_data(request, &data, FUSE_BUF_SPLICE_MOVE);
+        return;
+    }
+    std::vector<char> buffer(n);
+    const int64_t got = s.fs->read(handle->node, handle->bytes.get(), buffer.data(), n, at);
+    if (got < 0)
+        fuse_reply_err(request, int(-got));
+    else
+        fuse_reply_buf(request, buffer.data(), size_t(got));
+}
+
+void releaseFile(fuse_req_t request, fuse_ino_t, struct fuse_file_info *info)
+{
+    delete reinterpret_cast<Handle *>(uintptr_t(info->fh));
+    fuse_reply_err(request, 0);
+}
+
+} // namespace
+
+int serveArchive(ArchiveFs &fs, qint64 modified, const QString &mountPoint, bool foreground,
+                 QString &problem)
+{
+    Served s{
+        &fs, {time_t(modified / 1000), long(modified % 1000) * 1000000L}, ::getuid(), ::getgid()};
+    struct fuse_lowlevel_ops operations = {};
+    operations.init = initialise;
+    operations.lookup = lookUp;
+    operations.getattr = getAttributes;
+    operations.readdir = readFolder;
+    operations.readdirplus = readFolderPlus;
+    operations.open = openFile;
+    operations.read = readFile;
+    operations.release = releaseFile;
+
+    // Mounted read-only: the kernel itself answers every change with EROFS.
+    char program[] = "vorland-cli";
+    char options[] = "-oro,default_permissions,fsname=vorland,subtype=vorland";
+    char *argv[] = {program, options, nullptr};
+    struct fuse_args args = FUSE_ARGS_INIT(2, argv);
+    struct fuse_session *session = fuse_session_new(&args, &operations, sizeof operations, &s);
+    if (!session) {
+        problem = QStringLiteral("cannot start FUSE");
+        return 1;
+    }
+    const QByteArray point = QFile::encodeName(mountPoint);
+    if (fuse_session_mount(session, point.constData()) != 0) {
+        fuse_session_destroy(session);
+        problem = QStringLiteral("cannot mount at %1 (is FUSE available, and is it an empty "
+                                 "folder of yours?)")
+                      .arg(mountPoint);
+        return 1;
+    }
+    // Only now, with the mount ready, does the caller get its prompt back.
+    if (fuse_daemonize(foreground ? 1 : 0) != 0) {
+        fuse_session_unmount(session);
+        fuse_session_destroy(session);
+        problem = QStringLiteral("cannot go to the background");
+        return 1;
+    }
+    fuse_set_signal_handlers(session);
+    const int status = fuse_session_loop_mt(session, 0);
+    fuse_remove_signal_handlers(session);
+    fuse_session_unmount(session);
+    fuse_session_destroy(session);
+    return status == 0 ? 0 : 1;
+}

@@ -1,0 +1,162 @@
+// vorland-cli mount, through the kernel: an archive made by our own writer
+// (plain and whole-file compressed, a compressed entry, nested folders, a
+// name taken twice and a refused name) read back file by file against
+// vorland-cli cat, then unmounted. Without FUSE it is skipped, saying why.
+
+#include "bigbuilder.h"
+#include "clirunner.h"
+#include "testdata.h"
+
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+class TestMount : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void mounted_data();
+    void mounted();
+};
+
+namespace {
+
+const QByteArray text = testdata::text(30000);
+const QByteArray noise = testdata::randomBytes(300000, 9);
+
+bool isMounted(const QString &point)
+{
+    QFile mounts("/proc/mounts");
+    return mounts.open(QIODevice::ReadOnly) &&
+           mounts.readAll().contains(" " + QFile::encodeName(point) + " ");
+}
+
+// Unmounts whatever happens to the test.
+struct Mounted
+{
+    QString point;
+    ~Mounted()
+    {
+        if (!point.isEmpty() && isMounted(point))
+            QProcess::execute("fusermount3", {"-u", point});
+    }
+};
+
+} // namespace
+
+void TestMount::initTestCase()
+{
+    const int fuse = ::open("/dev/fuse", O_RDWR | O_CLOEXEC);
+    if (fuse < 0)
+        QSKIP(qPrintable(QString("FUSE is not available here: /dev/fuse: %1")
+                             .arg(QString::fromLocal8Bit(strerror(errno)))));
+    ::close(fuse);
+    if (QStandardPaths::findExecutable("fusermount3").isEmpty())
+        QSKIP("FUSE is not available here: fusermount3 is not installed (Debian package fuse3)");
+}
+
+void TestMount::mounted_data()
+{
+    QTest::addColumn<bool>("whole");
+    QTest::addColumn<bool>("raw");
+    QTest::newRow("plain") << false << false;
+    QTest::newRow("plain, --raw") << false << true;
+    QTest::newRow("whole-file compressed") << true << false;
+}
+
+void TestMount::mounted()
+{
+    QFETCH(bool, whole);
+    QFETCH(bool, raw);
+    QTemporaryDir dir;
+    const QByteArray plain = makeBig({{"data\\notes.txt", text, true},
+                                      {"data\\art\\logo.tga", "TGA bytes"},
+                                      {"a\\b", "in a folder"},
+                                      {"a", "a file named like the folder"},
+                                      {"dup.ini", "first"},
+                                      {"dup.ini", "second"},
+                                      {"..\\evil", "refused"},
+                                      {"big.bin", noise}});
+    const QString archive = dir.filePath("m.big");
+    QVERIFY(writeFile(archive, whole ? refpCompress(plain) : plain));
+    const QString point = dir.filePath("mnt");
+    QVERIFY(QDir().mkpath(point));
+
+    Mounted guard{point};
+    QStringList arguments{"mount", archive, point};
+    if (raw)
+        arguments << "--raw";
+    const CliRun mount = runCli(arguments);
+    QVERIFY2(mount.exitCode == 0, mount.err.constData());
+    QVERIFY(isMounted(point));
+    // One warning for each name given up or changed.
+    QCOMPARE(mount.err.count('\n'), 3);
+    QVERIFY(mount.err.contains("left out ..\\evil"));
+    QVERIFY(mount.err.contains("a is shown as a~1"));
+    QVERIFY(mount.err.contains("dup.ini is shown as dup.ini~1"));
+
+    // Directory order, folders first.
+    QCOMPARE(QDir(point).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Unsorted),
+             (QStringList{"data", "a", "a~1", "dup.ini", "dup.ini~1", "big.bin"}));
+    const QList<QPair<QString, QByteArray>> files{
+        {"data/notes.txt", raw ? refpCompress(text) : text},
+        {"data/art/logo.tga", "TGA bytes"},
+        {"a/b", "in a folder"},
+        {"a~1", "a file named like the folder"},
+        {"dup.ini", "first"},
+        {"dup.ini~1", "second"},
+        {"big.bin", noise}};
+    for (const auto &file : files) {
+        const QString path = point + "/" + file.first;
+        QFileInfo info(path);
+        QCOMPARE(info.size(), qint64(file.second.size()));
+        QCOMPARE(int(info.permissions() & 0x7777), int(0x4444));
+        QCOMPARE(info.ownerId(), ::getuid());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY2(f.readAll() == file.second, qPrintable(file.first));
+    }
+    // Each file is what cat gives for its entry.
+    QVERIFY(runCli({"cat", archive, "data/notes.txt"}).out == text);
+    QCOMPARE(int(QFileInfo(point + "/data").permissions() & 0x7777), int(0x5555));
+
+    // Reads at odd places and of odd sizes, from two threads' worth of reads.
+    const int fd = ::open(QFile::encodeName(point + "/big.bin").constData(), O_RDONLY);
+    QVERIFY(fd >= 0);
+    for (const auto &[offset, size] : {std::pair<int, int>{12345, 777},
+                                       {299999, 10},
+                                       {131071, 131074},
+                                       {300000, 5},
+                                       {1, 299999}}) {
+        QByteArray got(size, '\0');
+        const ssize_t n = ::pread(fd, got.data(), size_t(size), offset);
+        QCOMPARE(int(n), qMin(size, qMax(0, 300000 - offset)));
+        QVERIFY(got.left(int(n)) == noise.mid(offset, int(n)));
+    }
+    ::close(fd);
+
+    // Nothing can change it.
+    errno = 0;
+    QCOMPARE(::open(QFile::encodeName(point + "/dup.ini").constData(), O_WRONLY), -1);
+    QCOMPARE(errno, EROFS);
+    errno = 0;
+    QCOMPARE(::open(QFile::encodeName(point + "/new").constData(), O_WRONLY | O_CREAT, 0644), -1);
+    QCOMPARE(errno, EROFS);
+    errno = 0;
+    QCOMPARE(::rename(QFile::encodeName(point + "/dup.ini").constData(),
+                      QFile::encodeName(point + "/moved").constData()),
+             -1);
+    QCOMPARE(errno, EROFS);
+
+    QCOMPARE(QProcess::execute("fusermount3", {"-u", point}), 0);
+    QVERIFY(!isMounted(point));
+}
+
+QTEST_GUILESS_MAIN(TestMount)
+#include "tst_mount.moc"
