@@ -5,12 +5,19 @@
 // bytes that stand `offset` bytes back in the output. Copies may overlap what
 // they write (offset 1 repeats the last byte).
 //
-// The hot loop copies in 8- and 16-byte chunks and may write up to 15 bytes
-// past a command's end; it runs only while the input and the output both have room
-// for the largest command plus that slack, and hands the tail to exact copies.
+// The fast loop does not branch on the command kind: one table, keyed by the
+// first byte and the top two bits of the second, gives the command's size
+// and literal count; the offset and length of every kind are worked out side
+// by side and picked by the kind. Literals and matches are copied in wide
+// chunks that may write past the command's end, which the loop allows only
+// while both buffers have room for the largest command and that slack.
+// Everything rare (the stop command, an offset before the output's start,
+// either buffer's end) goes to the exact decoder of one command, which checks
+// everything and is where every damaged stream is refused.
 
 #include "refpdecoder.h"
 
+#include <array>
 #include <cstring>
 
 namespace refp {
@@ -38,57 +45,139 @@ namespace {
 
 constexpr size_t kMaxLiterals = 112;
 constexpr size_t kMaxMatch = 1028;
-constexpr size_t kChunk = 16;
-// Room the wide copies need: a 4-byte command, its literals rounded up to a
-// chunk, and a match rounded up to a chunk.
-constexpr size_t kInputSlack = 4 + kMaxLiterals + kChunk;
-constexpr size_t kOutputSlack = kMaxLiterals + kChunk + kMaxMatch + kChunk;
+// The fast loop reads a command and its literals in 32-byte chunks, and
+// writes literals and a match in chunks that overrun by at most 31 bytes.
+constexpr size_t kInputSlack = 4 + 128;
+constexpr size_t kOutputSlack = 128 + kMaxMatch + 32;
+
+// How to read a command's fields, by its first byte b0, from the 32-bit
+// little-endian word at the command (bytes b0 b1 b2 b3), without branching
+// on its kind:
+//   literals = literalBase + (b1 >> 6 & literalMask)
+//   length   = lengthBase + (b3 & lengthMask)
+//   offset   = offsetBase + ((b1 b2 as big-endian & pairMask) | (b1 & b1Mask))
+// A literal run's match is empty, and its offset 16 reads only bytes already
+// written, so its wide copy does nothing harmful. The stop command's offset
+// is out of reach, which sends it to the exact decoder.
+struct Fields
+{
+    uint32_t offsetBase;
+    uint16_t pairMask;
+    uint16_t lengthBase;
+    uint8_t b1Mask;
+    uint8_t lengthMask;
+    uint8_t literalBase;
+    uint8_t literalMask;
+    uint8_t size;
+};
+
+constexpr uint32_t kNeverAnOffset = 0x7FFFFFFF;
+
+constexpr std::array<Fields, 256> makeFields()
+{
+    std::array<Fields, 256> fields{};
+    for (unsigned b0 = 0; b0 < 256; ++b0) {
+        Fields &f = fields[b0];
+        if (b0 < 0x80) { // 2 bytes: offset 10 bits, length 3 to 10
+            f = {((b0 & 0x60u) << 3) + 1,
+                 0,
+                 uint16_t(((b0 >> 2) & 7) + 3),
+                 0xFF,
+                 0,
+                 uint8_t(b0 & 3),
+                 0,
+                 2};
+        } else if (b0 < 0xC0) { // 3 bytes: offset 14 bits, length 4 to 67
+            f = {1, 0x3FFF, uint16_t((b0 & 0x3F) + 4), 0, 0, 0, 3, 3};
+        } else if (b0 < 0xE0) { // 4 bytes: offset 17 bits, length 5 to 1028
+            f = {((b0 & 0x10u) << 12) + 1,
+                 0xFFFF,
+                 uint16_t(((b0 & 0x0C) << 6) + 5),
+                 0,
+                 0xFF,
+                 uint8_t(b0 & 3),
+                 0,
+                 4};
+        } else if (b0 < 0xFC) { // a run of 4 to 112 literals
+            f = {16, 0, 0, 0, 0, uint8_t(((b0 & 0x1F) + 1) * 4), 0, 1};
+        } else { // the stop command
+            f = {kNeverAnOffset, 0, 0, 0, 0, uint8_t(b0 & 3), 0, 1};
+        }
+    }
+    return fields;
+}
+
+constexpr std::array<Fields, 256> fieldTable = makeFields();
+
+inline uint32_t load32(const uint8_t *p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap32(v);
+#endif
+    return v;
+}
+
+// Chunks are loaded whole before they are stored, so a chunk may overlap
+// the one it is copied from.
+inline void copy16(uint8_t *d, const uint8_t *s)
+{
+    uint8_t chunk[16];
+    std::memcpy(chunk, s, 16);
+    std::memcpy(d, chunk, 16);
+}
+
+inline void copy32(uint8_t *d, const uint8_t *s)
+{
+    uint8_t chunk[32];
+    std::memcpy(chunk, s, 32);
+    std::memcpy(d, chunk, 32);
+}
 
 inline void copy8(uint8_t *d, const uint8_t *s)
 {
     std::memcpy(d, s, 8);
 }
-inline void copy16(uint8_t *d, const uint8_t *s)
-{
-    std::memcpy(d, s, kChunk);
-}
 
-// Copies `length` bytes from `offset` back, writing up to 15 bytes past the
-// end. Offsets below 8 are first widened: after the first 8 bytes are copied
-// one by one, the output repeats with period `offset`, so any multiple of it
-// of at least 8 reads the same bytes with 8-byte copies that do not overlap.
+// Copies `length` bytes from `offset` back, writing up to 31 bytes past the
+// end, in chunks that each read only bytes already written: 32 or 16 bytes
+// at a time for long offsets, 8 for the others. Offsets below 8 first write
+// their period repeated over 8 bytes, from a register; after that any
+// multiple of the period of at least 8 reads the same bytes.
 inline uint8_t *copyMatchWide(uint8_t *op, size_t offset, size_t length)
 {
     uint8_t *const end = op + length;
     const uint8_t *from = op - offset;
-    if (offset >= kChunk) {
-        do {
-            copy16(op, from);
-            op += kChunk;
-            from += kChunk;
-        } while (op < end);
+    if (offset >= 8) {
+        // Most matches are done in these four copies.
+        copy8(op, from);
+        copy8(op + 8, from + 8);
+        copy8(op + 16, from + 16);
+        copy8(op + 24, from + 24);
+        if (length > 32) {
+            op += 32;
+            from += 32;
+            do {
+                copy8(op, from);
+                op += 8;
+                from += 8;
+            } while (op < end);
+        }
         return end;
     }
     if (offset < 8) {
         static const uint8_t widened[8] = {0, 8, 8, 9, 8, 10, 12, 14};
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-        // Repeat the `offset` bytes across a register rather than copying one
-        // byte at a time, each waiting for the store before it. Only bytes
-        // already written are read.
         uint64_t pattern = 0;
         for (size_t i = 0; i < offset; ++i)
             pattern |= uint64_t(from[i]) << (8 * i);
         const unsigned bits = unsigned(offset) * 8;
-        uint64_t v = pattern;
         for (unsigned shift = bits; shift < 64; shift += bits)
-            v |= pattern << shift;
-        std::memcpy(op, &v, 8);
-#else
-        for (int i = 0; i < 8; ++i)
-            op[i] = from[i];
+            pattern |= pattern << shift;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        pattern = __builtin_bswap64(pattern);
 #endif
-        if (length <= 8)
-            return end;
+        std::memcpy(op, &pattern, 8);
         op += 8;
         from = op - widened[offset];
     }
@@ -123,43 +212,38 @@ bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen)
     uint8_t *op = dst;
     uint8_t *const oend = dst + dstLen;
 
-    // Wide loop, while both buffers have room for the largest command and the
-    // slack of the chunked copies. The fields of the three copy commands are
-    // worked out side by side and picked without branching on the kind, which
-    // changes from one command to the next.
-    while (size_t(iend - ip) >= kInputSlack && size_t(oend - op) >= kOutputSlack) {
-        const size_t b0 = ip[0];
-        if (b0 >= 0xE0) {
-            if (b0 >= 0xFC)
-                break; // the stop command: checked by the exact loop below
-            const size_t literals = ((b0 & 0x1F) + 1) * 4;
-            for (size_t i = 0; i < literals; i += kChunk)
-                copy16(op + i, ip + 1 + i);
+    // The fast loop runs while both buffers have room for its wide copies.
+    const uint8_t *const ilimit = srcLen >= kInputSlack ? iend - kInputSlack : src;
+    uint8_t *const olimit = dstLen >= kOutputSlack ? oend - kOutputSlack : dst;
+    for (;;) {
+        // Fast loop: no check but the one that sends rare commands below.
+        while (ip < ilimit && op < olimit) {
+            const uint32_t w = load32(ip);
+            const Fields &f = fieldTable[w & 0xFF];
+            const uint32_t b1 = (w >> 8) & 0xFF;
+            const uint32_t pair = (w & 0xFF00) | ((w >> 16) & 0xFF);
+            const size_t literals = f.literalBase + ((b1 >> 6) & f.literalMask);
+            const size_t length = f.lengthBase + ((w >> 24) & f.lengthMask);
+            const size_t offset = f.offsetBase + ((pair & f.pairMask) | (b1 & f.b1Mask));
+            if (offset > size_t(op - dst) + literals)
+                break; // the stop command, or a match before the start
+            const uint8_t *lit = ip + f.size;
+            copy8(op, lit);
+            copy8(op + 8, lit + 8);
+            copy8(op + 16, lit + 16);
+            copy8(op + 24, lit + 24);
+            if (literals > 32) {
+                for (size_t i = 32; i < literals; i += 32)
+                    copy32(op + i, lit + i);
+            }
             op += literals;
-            ip += 1 + literals;
-            continue;
+            ip = lit + literals;
+            op = copyMatchWide(op, offset, length);
         }
-        const size_t b1 = ip[1], b2 = ip[2], b3 = ip[3];
-        const bool twoBytes = b0 < 0x80;
-        const bool fourBytes = b0 >= 0xC0;
-        const size_t command = 2 + size_t(!twoBytes) + size_t(fourBytes);
-        const size_t literals = (twoBytes || fourBytes) ? (b0 & 3) : (b1 >> 6);
-        size_t length = twoBytes ? ((b0 >> 2) & 7) + 3 : (b0 & 0x3F) + 4;
-        size_t offset = twoBytes ? ((b0 & 0x60) << 3) + b1 + 1 : ((b1 & 0x3F) << 8) + b2 + 1;
-        if (fourBytes) {
-            length = ((b0 & 0x0C) << 6) + b3 + 5;
-            offset = ((b0 & 0x10) << 12) + (b1 << 8) + b2 + 1;
-        }
-        std::memcpy(op, ip + command, 4);
-        op += literals;
-        ip += command + literals;
-        if (offset > size_t(op - dst))
-            return false;
-        op = copyMatchWide(op, offset, length);
-    }
 
-    // Exact loop: every command checked against both ends before it is run.
-    while (ip < iend) {
+        // One command, every field checked against both ends.
+        if (ip >= iend)
+            return false; // the stream ended without its stop command
         const uint8_t b0 = ip[0];
         const size_t inLeft = size_t(iend - ip);
         size_t command, literals, length, offset;
@@ -209,8 +293,6 @@ bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen)
             return false;
         op = copyMatchExact(op, offset, length);
     }
-    // The stream ended without its stop command.
-    return false;
 }
 
 } // namespace refp
