@@ -26,7 +26,7 @@ struct Functions
     decltype(&GfxCore_StreamUnpackedSize) streamUnpackedSize = nullptr;
     decltype(&GfxCore_Unpack) unpack = nullptr;
     decltype(&GfxCore_CompressBound) compressBound = nullptr;
-    decltype(&GfxCore_Compress) compress = nullptr;
+    decltype(&GfxCore_CompressLevel) compress = nullptr;
 };
 
 // The one process-wide module handle, null while the library is not loaded,
@@ -89,7 +89,7 @@ bool GfxCoreCodec::load()
                           resolve(handle, "GfxCore_StreamUnpackedSize", found.streamUnpackedSize) &&
                           resolve(handle, "GfxCore_Unpack", found.unpack) &&
                           resolve(handle, "GfxCore_CompressBound", found.compressBound) &&
-                          resolve(handle, "GfxCore_Compress", found.compress);
+                          resolve(handle, "GfxCore_CompressLevel", found.compress);
     if (!complete) {
         if (handle)
             closeModule(handle);
@@ -150,7 +150,8 @@ size_t GfxCoreCodec::compressBound(size_t length)
     return module ? functions.compressBound(length) : 0;
 }
 
-size_t GfxCoreCodec::compress(const void *source, size_t length, void *dest, size_t capacity)
+size_t GfxCoreCodec::compress(const void *source, size_t length, void *dest, size_t capacity,
+                              int level)
 {
-    return module ? functions.compress(source, length, dest, capacity) : 0;
+    return module ? functions.compress(source, length, dest, capacity, level) : 0;
 }

@@ -43,16 +43,20 @@ void fuzzInitialize()
 
 int fuzzRefp(const uint8_t *data, size_t size)
 {
-    // Decoding: whatever the bytes, within the declared size.
+    // Decoding: whatever the bytes, within the declared size, and the same
+    // as the stream-size function says from the header alone.
     GfxCore_HeaderLength(data, size);
+    if (GfxCore_StreamUnpackedSize(data, size, size) != GfxCore_UnpackedSize(data, size))
+        std::abort();
     const uint32_t declared = GfxCore_UnpackedSize(data, size);
     std::vector<uint8_t> out(declared);
     const int64_t written = GfxCore_Unpack(data, size, out.data(), out.size());
     if (written >= 0 && uint64_t(written) != declared)
         std::abort();
-    // Encoding: the bytes come back unchanged.
+    // Encoding, at the level the first byte picks: the bytes come back unchanged.
     std::vector<uint8_t> stream(GfxCore_CompressBound(size));
-    const size_t length = GfxCore_Compress(data, size, stream.data(), stream.size());
+    const int level = size ? 1 + data[0] % 3 : GFXCORE_LEVEL_DEFAULT;
+    const size_t length = GfxCore_CompressLevel(data, size, stream.data(), stream.size(), level);
     if (length == 0 || GfxCore_UnpackedSize(stream.data(), length) != size)
         std::abort();
     std::vector<uint8_t> back(size);

@@ -53,12 +53,18 @@ size_t GfxCore_CompressBound(size_t srcLen)
 
 size_t GfxCore_Compress(const void *src, size_t srcLen, void *dst, size_t dstCapacity)
 {
+    return GfxCore_CompressLevel(src, srcLen, dst, dstCapacity, GFXCORE_LEVEL_DEFAULT);
+}
+
+size_t GfxCore_CompressLevel(const void *src, size_t srcLen, void *dst, size_t dstCapacity,
+                             int level)
+{
     if (uint64_t(srcLen) > 0xFFFFFFFFull || !dst || dstCapacity < refp::encodeBound(srcLen) ||
         (!src && srcLen > 0))
         return 0;
     static const uint8_t empty = 0;
     const auto *in = src ? static_cast<const uint8_t *>(src) : &empty;
-    return refp::encode(in, srcLen, static_cast<uint8_t *>(dst));
+    return refp::encode(in, srcLen, static_cast<uint8_t *>(dst), level);
 }
 
 } // extern "C"

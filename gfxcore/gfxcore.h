@@ -49,10 +49,20 @@ GFXCORE_API int64_t GfxCore_Unpack(const void *src, size_t srcLen, void *dst, si
 /* Largest stream that GfxCore_Compress can produce for `srcLen` bytes. */
 GFXCORE_API size_t GfxCore_CompressBound(size_t srcLen);
 
-/* Compresses `srcLen` bytes into `dst`. Returns the stream's length, or 0 when
- * `srcLen` is 4 GiB or more (the format cannot declare it) or `dstCapacity` is
- * below GfxCore_CompressBound(srcLen). */
+/* Compresses `srcLen` bytes into `dst` at the default level. Returns the
+ * stream's length, or 0 when `srcLen` is 4 GiB or more (the format cannot
+ * declare it) or `dstCapacity` is below GfxCore_CompressBound(srcLen). */
 GFXCORE_API size_t GfxCore_Compress(const void *src, size_t srcLen, void *dst, size_t dstCapacity);
+
+/* The levels of GfxCore_CompressLevel. Every level's stream unpacks with
+ * GfxCore_Unpack, and a stream decodes the faster the fewer its commands. */
+#define GFXCORE_LEVEL_FAST 1    /* greedy: several times faster, a larger stream */
+#define GFXCORE_LEVEL_DEFAULT 2 /* lazy, weighing each match against decode time */
+#define GFXCORE_LEVEL_BEST 3    /* an optimal parse: the smallest stream, slowly */
+
+/* GfxCore_Compress at `level` (1 to 3; other values are taken as the nearest). */
+GFXCORE_API size_t GfxCore_CompressLevel(const void *src, size_t srcLen, void *dst,
+                                         size_t dstCapacity, int level);
 
 #ifdef __cplusplus
 }

@@ -1,17 +1,24 @@
-// Refp encoder: LZ77 over a 128 KiB window with hash chains and lazy matching.
+// Refp encoder: LZ77 over a 128 KiB window, at three levels.
 //
 // Matches are found through two tables: chains of 4-byte hashes reaching over
 // the whole window, and the latest position of each 3-byte hash for the short
-// matches that only the 2-byte command can carry (offsets up to 1024). Each
-// candidate is scored by the bytes it saves with the cheapest command that
-// can hold it; a match is deferred by one byte when the next position scores
-// better.
+// matches that only the 2-byte command can carry (offsets up to 1024).
+//
+// The fast and default levels parse greedily (the default also lazily, one
+// byte ahead) and weigh each match against what it costs the decoder: every
+// command costs it far more than a byte of literals, so a match that saves a
+// byte is worth taking beside other matches, but not in the middle of a
+// stretch of literals that one run command would carry. Incompressible data
+// thus decodes as long literal runs. The best level parses optimally for the
+// format's own command sizes: a shortest path over match and literal costs,
+// block by block.
 
 #include "refpencoder.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 namespace refp {
 namespace {
@@ -19,12 +26,20 @@ namespace {
 constexpr int kHashBits = 16;
 constexpr int kHash3Bits = 12;
 constexpr uint32_t kNone = 0xFFFFFFFFu;
-// How many chain links one search follows, and the length at which a match is
-// taken without looking further.
-constexpr int kMaxChain = 32;
-constexpr size_t kNiceLength = 64;
-// Matches at least this long are taken without trying the next position.
-constexpr size_t kLazyLimit = 16;
+constexpr size_t kMaxMatch = 1028;
+
+// How a level searches and what it pays for a command.
+struct Tuning
+{
+    int maxChain;      // chain links followed per search
+    size_t niceLength; // a match this long is taken without looking further
+    bool lazy;         // try the next position before taking a match
+    long penalty;      // a command's cost to the decoder, in quarter bytes
+    long cutPenalty;   // what cutting a stretch of literals adds to it
+    size_t cutStretch; // literals pending from which a match cuts a stretch
+};
+
+constexpr Tuning kDefault{128, 64, true, 2, 7, 20};
 
 inline uint32_t read32(const uint8_t *p)
 {
@@ -78,7 +93,7 @@ inline size_t matchCost(size_t length, size_t offset)
         return 2;
     if (offset <= 16384 && length <= 67)
         return 3;
-    return 4 * ((length + 1027) / 1028);
+    return 4 * ((length + kMaxMatch - 1) / kMaxMatch);
 }
 
 struct Match
@@ -89,48 +104,11 @@ struct Match
     long score() const { return length ? long(length) - long(matchCost(length, offset)) : 0; }
 };
 
-class Encoder
+// The stream being written: its header, commands and literals.
+class Writer
 {
 public:
-    Encoder(const uint8_t *src, size_t n, uint8_t *dst)
-        : in(src), size(n), out(dst), head(new uint32_t[size_t(1) << kHashBits]),
-          head3(new uint32_t[size_t(1) << kHash3Bits]), chain(new uint32_t[kWindow])
-    {
-        std::fill_n(head.get(), size_t(1) << kHashBits, kNone);
-        std::fill_n(head3.get(), size_t(1) << kHash3Bits, kNone);
-    }
-
-    size_t run()
-    {
-        writeHeader();
-        // Positions from which 4 bytes can be hashed.
-        const size_t searchEnd = size >= 4 ? size - 3 : 0;
-        size_t pos = 0;
-        while (pos < searchEnd) {
-            Match match = find(pos);
-            if (match.score() <= 0) {
-                ++pos;
-                continue;
-            }
-            while (match.length < kLazyLimit && pos + 1 < searchEnd) {
-                const Match next = find(pos + 1);
-                if (next.score() <= match.score())
-                    break;
-                ++pos;
-                match = next;
-            }
-            emitMatch(pos, match);
-            pos += match.length;
-        }
-        emitLiteralRuns(size);
-        *op++ = uint8_t(0xFC | (size - literalStart));
-        std::memcpy(op, in + literalStart, size - literalStart);
-        op += size - literalStart;
-        return size_t(op - out);
-    }
-
-private:
-    void writeHeader()
+    Writer(const uint8_t *src, size_t n, uint8_t *dst) : in(src), size(n), out(dst), op(dst)
     {
         if (size < (size_t(1) << 24)) {
             *op++ = kFlagBase;
@@ -145,70 +123,12 @@ private:
         *op++ = uint8_t(size);
     }
 
-    // Enters every position before `pos` into the tables.
-    void insertUpTo(size_t pos)
+    size_t pending(size_t pos) const { return pos - literalStart; }
+
+    // A match at `pos`, after the literals since the last one.
+    void match(size_t pos, const Match &match)
     {
-        for (; inserted < pos; ++inserted) {
-            const uint32_t h = hash4(in + inserted);
-            chain[inserted & (kWindow - 1)] = head[h];
-            head[h] = uint32_t(inserted);
-            head3[hash3(in + inserted)] = uint32_t(inserted);
-        }
-    }
-
-    // Best match for the bytes at `pos` among earlier positions.
-    Match find(size_t pos)
-    {
-        insertUpTo(pos);
-        const uint8_t *cur = in + pos;
-        const size_t limit = size - pos;
-        Match best;
-
-        const uint32_t near = head3[hash3(cur)];
-        if (near != kNone && pos - near <= 1024) {
-            const size_t length = matchLength(in + near, cur, limit);
-            if (length >= 3)
-                best = {length, pos - near};
-        }
-
-        const uint32_t first = read32(cur);
-        uint32_t candidate = head[hash4(cur)];
-        for (int steps = kMaxChain; steps > 0 && candidate != kNone && best.length < limit;
-             --steps) {
-            const size_t offset = pos - candidate;
-            if (offset > kWindow)
-                break;
-            const uint8_t *from = in + candidate;
-            candidate = chain[candidate & (kWindow - 1)];
-            // A longer match must also agree at the byte just past the best so far.
-            if (from[best.length] != cur[best.length] || read32(from) != first)
-                continue;
-            const Match m{matchLength(from, cur, limit), offset};
-            if (encodable(m.length, offset) && m.score() > best.score()) {
-                best = m;
-                if (m.length >= kNiceLength)
-                    break;
-            }
-        }
-        return best;
-    }
-
-    // Literal runs of four or more go out in commands of up to 112; the 0 to 3
-    // bytes left over ride on the next match or the stop command.
-    void emitLiteralRuns(size_t end)
-    {
-        while (end - literalStart >= 4) {
-            const size_t run = std::min<size_t>(112, (end - literalStart) & ~size_t(3));
-            *op++ = uint8_t(0xE0 + run / 4 - 1);
-            std::memcpy(op, in + literalStart, run);
-            op += run;
-            literalStart += run;
-        }
-    }
-
-    void emitMatch(size_t pos, const Match &match)
-    {
-        emitLiteralRuns(pos);
+        literalRuns(pos);
         size_t literals = pos - literalStart;
         const uint8_t *lit = in + literalStart;
         const size_t offset = match.offset;
@@ -226,7 +146,7 @@ private:
                 *op++ = uint8_t((literals << 6) | (o >> 8));
                 *op++ = uint8_t(o);
             } else {
-                chunk = std::min<size_t>(length, 1028);
+                chunk = std::min<size_t>(length, kMaxMatch);
                 // Leave a remainder long enough for a command of its own.
                 if (length > chunk && length - chunk < 5)
                     chunk = length - 5;
@@ -244,22 +164,293 @@ private:
         literalStart = pos + match.length;
     }
 
+    // The last literals and the stop command; the stream's length.
+    size_t finish()
+    {
+        literalRuns(size);
+        *op++ = uint8_t(0xFC | (size - literalStart));
+        std::memcpy(op, in + literalStart, size - literalStart);
+        op += size - literalStart;
+        return size_t(op - out);
+    }
+
+private:
+    // Literal runs of four or more go out in commands of up to 112; the 0 to 3
+    // bytes left over ride on the next match or the stop command.
+    void literalRuns(size_t end)
+    {
+        while (end - literalStart >= 4) {
+            const size_t run = std::min<size_t>(112, (end - literalStart) & ~size_t(3));
+            *op++ = uint8_t(0xE0 + run / 4 - 1);
+            std::memcpy(op, in + literalStart, run);
+            op += run;
+            literalStart += run;
+        }
+    }
+
     const uint8_t *in;
     size_t size;
     uint8_t *out;
-    uint8_t *op = out;
+    uint8_t *op;
     size_t literalStart = 0;
+};
+
+// The hash tables over the input, filled up to where the search stands.
+class Finder
+{
+public:
+    Finder(const uint8_t *src, size_t n)
+        : in(src), size(n), head(new uint32_t[size_t(1) << kHashBits]),
+          head3(new uint32_t[size_t(1) << kHash3Bits]), chain(new uint32_t[kWindow])
+    {
+        std::fill_n(head.get(), size_t(1) << kHashBits, kNone);
+        std::fill_n(head3.get(), size_t(1) << kHash3Bits, kNone);
+    }
+
+    // Enters every position before `pos` into the tables.
+    void insertUpTo(size_t pos)
+    {
+        for (; inserted < pos; ++inserted) {
+            const uint32_t h = hash4(in + inserted);
+            chain[inserted & (kWindow - 1)] = head[h];
+            head[h] = uint32_t(inserted);
+            head3[hash3(in + inserted)] = uint32_t(inserted);
+        }
+    }
+
+    // Calls `take(length, offset)` for each encodable candidate at `pos`,
+    // nearest first, at most `maxChain` of them from the chains, no longer
+    // than `limit`; stops once `take` answers false.
+    template <typename Take> void candidates(size_t pos, size_t limit, int maxChain, Take take)
+    {
+        insertUpTo(pos);
+        const uint8_t *cur = in + pos;
+        const uint32_t near = head3[hash3(cur)];
+        if (near != kNone && pos - near <= 1024) {
+            const size_t length = matchLength(in + near, cur, limit);
+            if (length >= 3 && !take(length, pos - near))
+                return;
+        }
+        const uint32_t first = read32(cur);
+        uint32_t candidate = head[hash4(cur)];
+        for (int steps = maxChain; steps > 0 && candidate != kNone; --steps) {
+            const size_t offset = pos - candidate;
+            if (offset > kWindow)
+                break;
+            const uint8_t *from = in + candidate;
+            candidate = chain[candidate & (kWindow - 1)];
+            if (read32(from) != first)
+                continue;
+            const size_t length = matchLength(from, cur, limit);
+            if (encodable(length, offset) && !take(length, offset))
+                return;
+        }
+    }
+
+    // The candidate at `pos` that saves the most.
+    Match best(size_t pos, int maxChain, size_t niceLength)
+    {
+        const size_t limit = size - pos;
+        Match found;
+        candidates(pos, limit, maxChain, [&](size_t length, size_t offset) {
+            const Match m{length, offset};
+            if (m.score() > found.score())
+                found = m;
+            return found.length < niceLength && found.length < limit;
+        });
+        return found;
+    }
+
+private:
+    const uint8_t *in;
+    size_t size;
     size_t inserted = 0;
     std::unique_ptr<uint32_t[]> head;
     std::unique_ptr<uint32_t[]> head3;
     std::unique_ptr<uint32_t[]> chain;
 };
 
+// The fast level: one candidate per position, the last position of the same
+// 4 bytes, and a search that strides faster the longer it finds nothing, as
+// through data that does not compress.
+size_t encodeFast(const uint8_t *src, size_t n, uint8_t *dst)
+{
+    Writer writer(src, n, dst);
+    std::unique_ptr<uint32_t[]> last(new uint32_t[size_t(1) << kHashBits]);
+    std::fill_n(last.get(), size_t(1) << kHashBits, kNone);
+    const size_t searchEnd = n >= 4 ? n - 3 : 0;
+    size_t pos = 0, misses = 0;
+    while (pos < searchEnd) {
+        const uint32_t h = hash4(src + pos);
+        const uint32_t candidate = last[h];
+        last[h] = uint32_t(pos);
+        Match match;
+        if (candidate != kNone && pos - candidate <= kWindow &&
+            read32(src + candidate) == read32(src + pos)) {
+            const size_t length = matchLength(src + candidate, src + pos, n - pos);
+            if (encodable(length, pos - candidate))
+                match = {length, pos - candidate};
+        }
+        // As at the default level, a match that saves a byte is not worth
+        // cutting a stretch of literals for.
+        const bool cuts = writer.pending(pos) >= kDefault.cutStretch;
+        if (4 * match.score() - kDefault.penalty - (cuts ? kDefault.cutPenalty : 0) <= 0) {
+            pos += 1 + (misses++ >> 5);
+            continue;
+        }
+        misses = 0;
+        writer.match(pos, match);
+        pos += match.length;
+        if (pos - 2 < searchEnd)
+            last[hash4(src + pos - 2)] = uint32_t(pos - 2);
+    }
+    return writer.finish();
+}
+
+// Greedy (and at the default level lazy) parsing, decode time in mind.
+size_t encodeGreedy(const uint8_t *src, size_t n, uint8_t *dst, const Tuning &tuning)
+{
+    Writer writer(src, n, dst);
+    Finder finder(src, n);
+    // A match's worth, in quarter bytes: the bytes it saves, less the time
+    // the decoder spends on its command, and more when it cuts a stretch of
+    // literals that a run would have carried on.
+    auto worth = [&](const Match &match, size_t pos) {
+        if (!match.length)
+            return 0L;
+        const bool cuts = writer.pending(pos) >= tuning.cutStretch;
+        return 4 * match.score() - tuning.penalty - (cuts ? tuning.cutPenalty : 0);
+    };
+    // Positions from which 4 bytes can be hashed.
+    const size_t searchEnd = n >= 4 ? n - 3 : 0;
+    size_t pos = 0;
+    while (pos < searchEnd) {
+        Match match = finder.best(pos, tuning.maxChain, tuning.niceLength);
+        if (worth(match, pos) <= 0) {
+            ++pos;
+            continue;
+        }
+        while (tuning.lazy && match.length < 16 && pos + 1 < searchEnd) {
+            const Match next = finder.best(pos + 1, tuning.maxChain, tuning.niceLength);
+            if (worth(next, pos + 1) <= worth(match, pos))
+                break;
+            ++pos;
+            match = next;
+        }
+        writer.match(pos, match);
+        pos += match.length;
+    }
+    return writer.finish();
+}
+
+// Optimal parsing: for each block, the cheapest way to write it as literals
+// and matches, costs counted in 1/64 of a byte. A stretch of literals costs
+// its bytes and the run commands that carry all but the last 0 to 3 (which
+// ride on the next command); each position remembers how many literals its
+// cheapest way ends with, so that a literal costs what it adds to that. A
+// match costs its command bytes and a token more, so that of two ways of one
+// size the one with fewer commands wins.
+constexpr size_t kBlock = 1 << 18;
+constexpr uint32_t kUnit = 64;
+constexpr uint32_t kCommandToken = 2;
+
+// Bytes that a stretch of `n` literals costs, run commands included.
+inline uint32_t literalCost(size_t n)
+{
+    const size_t carried = n & ~size_t(3);
+    return uint32_t(n + (carried + 111) / 112);
+}
+constexpr int kBestChain = 256;
+// Lengths tried per candidate: all up to this, then only the whole match.
+constexpr size_t kTriedLengths = 80;
+// A match this long is taken as it stands, without parsing inside it.
+constexpr size_t kTakenWhole = 512;
+
+size_t encodeBest(const uint8_t *src, size_t n, uint8_t *dst)
+{
+    Writer writer(src, n, dst);
+    Finder finder(src, n);
+    const size_t searchEnd = n >= 4 ? n - 3 : 0;
+    // The cheapest way to each position: its price, the match or literal
+    // that ends it, and how many literals it ends with.
+    std::vector<uint32_t> price, length, offset, literals;
+    std::vector<size_t> starts;
+    std::vector<Match> matches;
+    for (size_t blockStart = 0; blockStart < n; blockStart += kBlock) {
+        const size_t span = std::min(n, blockStart + kBlock) - blockStart;
+        price.assign(span + 1, 0xFFFFFFFFu);
+        length.assign(span + 1, 0);
+        offset.assign(span + 1, 0);
+        literals.assign(span + 1, 0);
+        price[0] = 0;
+        for (size_t i = 0; i < span; ++i) {
+            const uint32_t here = price[i];
+            const uint32_t literal =
+                here + (literalCost(literals[i] + 1) - literalCost(literals[i])) * kUnit;
+            if (literal < price[i + 1]) {
+                price[i + 1] = literal;
+                length[i + 1] = 1;
+                offset[i + 1] = 0;
+                literals[i + 1] = literals[i] + 1;
+            }
+            const size_t pos = blockStart + i;
+            if (pos >= searchEnd)
+                continue;
+            size_t longest = 0;
+            finder.candidates(pos, span - i, kBestChain, [&](size_t l, size_t o) {
+                if (l <= longest)
+                    return true; // farther, so no cheaper than one already tried
+                longest = l;
+                auto relax = [&](size_t take) {
+                    const uint32_t cost =
+                        here + uint32_t(matchCost(take, o)) * kUnit + kCommandToken;
+                    if (cost < price[i + take]) {
+                        price[i + take] = cost;
+                        length[i + take] = uint32_t(take);
+                        offset[i + take] = uint32_t(o);
+                        literals[i + take] = 0;
+                    }
+                };
+                for (size_t take = 3; take <= std::min(l, kTriedLengths); ++take) {
+                    if (encodable(take, o))
+                        relax(take);
+                }
+                if (l > kTriedLengths)
+                    relax(l);
+                return l < kTakenWhole;
+            });
+            // A very long match is taken whole: parsing inside it would cost
+            // time for nothing, so the search goes on from its end.
+            if (longest >= kTakenWhole)
+                i += longest - 1;
+        }
+        // Back from the block's end, then forward: the matches where they start.
+        starts.clear();
+        matches.clear();
+        for (size_t i = span; i > 0;) {
+            if (offset[i] == 0) {
+                --i;
+                continue;
+            }
+            starts.push_back(blockStart + i - length[i]);
+            matches.push_back({length[i], offset[i]});
+            i -= length[i];
+        }
+        for (size_t k = starts.size(); k-- > 0;)
+            writer.match(starts[k], matches[k]);
+    }
+    return writer.finish();
+}
+
 } // namespace
 
-size_t encode(const uint8_t *src, size_t n, uint8_t *dst)
+size_t encode(const uint8_t *src, size_t n, uint8_t *dst, int level)
 {
-    return Encoder(src, n, dst).run();
+    if (level <= 1)
+        return encodeFast(src, n, dst);
+    if (level >= 3)
+        return encodeBest(src, n, dst);
+    return encodeGreedy(src, n, dst, kDefault);
 }
 
 } // namespace refp

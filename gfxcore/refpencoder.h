@@ -11,8 +11,14 @@ inline size_t encodeBound(size_t n)
     return n + n / 112 + 16;
 }
 
+// The levels: 1 fast (greedy), 2 the default (lazy), 3 best (an optimal
+// parse, slow). Every level's stream decodes with the one decoder.
+constexpr int kFastLevel = 1;
+constexpr int kDefaultLevel = 2;
+constexpr int kBestLevel = 3;
+
 // Writes a complete stream (header included) for `n` bytes (n < 4 GiB) into
 // `dst`, which must hold encodeBound(n) bytes. Returns the stream's length.
-size_t encode(const uint8_t *src, size_t n, uint8_t *dst);
+size_t encode(const uint8_t *src, size_t n, uint8_t *dst, int level = kDefaultLevel);
 
 } // namespace refp

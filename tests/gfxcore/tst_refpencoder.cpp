@@ -10,12 +10,46 @@
 
 namespace {
 
-QByteArray compress(const QByteArray &input)
+QByteArray compress(const QByteArray &input, int level = GFXCORE_LEVEL_DEFAULT)
 {
     std::vector<uint8_t> out(GfxCore_CompressBound(size_t(input.size())));
-    const size_t n =
-        GfxCore_Compress(input.constData(), size_t(input.size()), out.data(), out.size());
+    const size_t n = GfxCore_CompressLevel(input.constData(), size_t(input.size()), out.data(),
+                                           out.size(), level);
     return QByteArray(reinterpret_cast<const char *>(out.data()), int(n));
+}
+
+// The commands of a stream, counted by walking them.
+int commands(const QByteArray &stream)
+{
+    const auto *p = reinterpret_cast<const uchar *>(stream.constData());
+    int at = int(GfxCore_HeaderLength(p, size_t(stream.size()))), count = 0;
+    while (at < stream.size()) {
+        const uchar b0 = p[at];
+        ++count;
+        if (b0 < 0x80)
+            at += 2 + (b0 & 3);
+        else if (b0 < 0xC0)
+            at += 3 + (p[at + 1] >> 6);
+        else if (b0 < 0xE0)
+            at += 4 + (b0 & 3);
+        else if (b0 < 0xFC)
+            at += 1 + ((b0 & 0x1F) + 1) * 4;
+        else
+            break;
+    }
+    return count;
+}
+
+// RGB pixels of a smooth picture under strong noise: it barely compresses,
+// yet holds a 3-byte match here and there.
+QByteArray noisyPicture(int pixels)
+{
+    const QByteArray noise = testdata::randomBytes(pixels * 3, 21);
+    QByteArray out;
+    for (int i = 0; i < pixels; ++i)
+        for (int c = 0; c < 3; ++c)
+            out += char(100 + (i % 1024) / 16 + (uchar(noise[i * 3 + c]) % 96));
+    return out;
 }
 
 // Unpacks into an exactly sized buffer; a null array on failure.
@@ -45,6 +79,7 @@ class TestRefpEncoder : public QObject
 private slots:
     void roundTrip_data();
     void roundTrip();
+    void noiseBecomesLiteralRuns();
     void headerFlags();
     void shortestCommands();
     void matchesReachTheWholeWindow_data();
@@ -82,13 +117,35 @@ void TestRefpEncoder::roundTrip_data()
 
 void TestRefpEncoder::roundTrip()
 {
+    // Every level's stream decodes with the one decoder, and the best is
+    // never larger than the default, but for the few bytes of a match cut at
+    // the end of each block of 256 KiB it parses at once.
     QFETCH(QByteArray, input);
-    const QByteArray stream = compress(input);
-    QVERIFY(!stream.isEmpty());
-    QVERIFY(size_t(stream.size()) <= GfxCore_CompressBound(size_t(input.size())));
-    const QByteArray back = decompress(stream);
-    QCOMPARE(back.size(), input.size());
-    QVERIFY(back == input);
+    int sizes[4] = {};
+    for (int level : {GFXCORE_LEVEL_FAST, GFXCORE_LEVEL_DEFAULT, GFXCORE_LEVEL_BEST}) {
+        const QByteArray stream = compress(input, level);
+        QVERIFY(!stream.isEmpty());
+        QVERIFY(size_t(stream.size()) <= GfxCore_CompressBound(size_t(input.size())));
+        const QByteArray back = decompress(stream);
+        QCOMPARE(back.size(), input.size());
+        QVERIFY2(back == input, qPrintable(QString("level %1").arg(level)));
+        sizes[level] = stream.size();
+    }
+    QVERIFY(sizes[GFXCORE_LEVEL_BEST] <=
+            sizes[GFXCORE_LEVEL_DEFAULT] + 8 * (input.size() / (1 << 18) + 1));
+}
+
+void TestRefpEncoder::noiseBecomesLiteralRuns()
+{
+    // The default level does not spend a command on a byte saved in the
+    // middle of literals: such data decodes as runs of 112. The best level,
+    // counting bytes only, takes what saves one.
+    const QByteArray input = noisyPicture(100000);
+    const QByteArray fair = compress(input), best = compress(input, GFXCORE_LEVEL_BEST);
+    QVERIFY2(commands(fair) < input.size() / 100, qPrintable(QString::number(commands(fair))));
+    QVERIFY(best.size() <= fair.size());
+    QVERIFY(commands(best) > commands(fair));
+    QVERIFY(decompress(fair) == input && decompress(best) == input);
 }
 
 void TestRefpEncoder::headerFlags()
@@ -143,10 +200,15 @@ void TestRefpEncoder::matchesReachTheWholeWindow()
     QFETCH(int, distance);
     const int block = 16 << 10;
     const QByteArray input = repeatedAt(testdata::randomBytes(block, 12), distance);
-    const QByteArray stream = compress(input);
     const int literals = input.size() - block;
-    QVERIFY2(stream.size() < literals + literals / 112 + 256,
-             qPrintable(QStringLiteral("%1 bytes from %2").arg(stream.size()).arg(input.size())));
+    for (int level : {GFXCORE_LEVEL_FAST, GFXCORE_LEVEL_DEFAULT, GFXCORE_LEVEL_BEST}) {
+        const QByteArray stream = compress(input, level);
+        QVERIFY2(stream.size() < literals + literals / 112 + 256,
+                 qPrintable(QStringLiteral("level %1: %2 bytes from %3")
+                                .arg(level)
+                                .arg(stream.size())
+                                .arg(input.size())));
+    }
 }
 
 void TestRefpEncoder::refusesTooSmallBuffer()
