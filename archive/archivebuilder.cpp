@@ -7,12 +7,15 @@
 #include <QFile>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -145,9 +148,77 @@ private:
     QString failure;
 };
 
-// Appends the file `name` to `out`, Refp-compressed when asked and smaller.
-bool appendFile(Sink &out, const QString &name, bool compress, QString &problem)
+// A file's bytes as they go into the archive: Refp-compressed when that
+// makes them smaller, else (`stored`) copied as they are.
+struct Packed
 {
+    bool stored = true;
+    std::unique_ptr<char[]> bytes;
+    size_t size = 0;
+    QString problem; // why the file could not be read or compressed
+};
+
+Packed compressFile(const QString &name, int level)
+{
+    Packed packed;
+    Descriptor in;
+    in.fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info;
+    if (in.fd < 0 || ::fstat(in.fd, &info) != 0) {
+        packed.problem = QStringLiteral("cannot read %1: %2").arg(name, systemError());
+        return packed;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        packed.problem = QStringLiteral("%1 is not a regular file").arg(name);
+        return packed;
+    }
+    const quint64 size = quint64(info.st_size);
+    if (size == 0 || size > kMaxArchive)
+        return packed; // stored: nothing to gain, or too large for any archive
+    Mapping map;
+    map.length = size_t(size);
+    map.address = ::mmap(nullptr, map.length, PROT_READ, MAP_PRIVATE, in.fd, 0);
+    if (map.address == MAP_FAILED) {
+        packed.problem = QStringLiteral("cannot read %1: %2").arg(name, systemError());
+        return packed;
+    }
+    const size_t capacity = GfxCoreCodec::compressBound(map.length);
+    packed.bytes.reset(new (std::nothrow) char[capacity]);
+    if (!packed.bytes) {
+        packed.problem =
+            QStringLiteral("Not enough memory to compress %1 (%2 bytes)").arg(name).arg(size);
+        return packed;
+    }
+    const size_t n =
+        GfxCoreCodec::compress(map.address, map.length, packed.bytes.get(), capacity, level);
+    if (n > 0 && n < map.length) {
+        packed.stored = false;
+        packed.size = n;
+    } else {
+        packed.bytes.reset();
+    }
+    return packed;
+}
+
+// Appends the file `name` to `out`: `packed` when it holds compressed bytes,
+// else the file as it is.
+bool appendFile(Sink &out, const QString &name, const Packed *packed, QString &problem)
+{
+    if (packed && !packed->problem.isEmpty()) {
+        problem = packed->problem;
+        return false;
+    }
+    if (packed && !packed->stored) {
+        if (out.written() + packed->size > kMaxArchive) {
+            problem = tooLarge();
+            return false;
+        }
+        if (!out.write(packed->bytes.get(), packed->size)) {
+            problem = out.problem();
+            return false;
+        }
+        return true;
+    }
     Descriptor in;
     in.fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat info;
@@ -164,36 +235,95 @@ bool appendFile(Sink &out, const QString &name, bool compress, QString &problem)
         problem = tooLarge();
         return false;
     }
-    if (compress && size > 0 && GfxCoreCodec::isLoaded()) {
-        Mapping map;
-        map.length = size_t(size);
-        map.address = ::mmap(nullptr, map.length, PROT_READ, MAP_PRIVATE, in.fd, 0);
-        if (map.address == MAP_FAILED) {
-            problem = QStringLiteral("cannot read %1: %2").arg(name, systemError());
-            return false;
-        }
-        const size_t capacity = GfxCoreCodec::compressBound(map.length);
-        std::unique_ptr<char[]> packed(new (std::nothrow) char[capacity]);
-        if (!packed) {
-            problem =
-                QStringLiteral("Not enough memory to compress %1 (%2 bytes)").arg(name).arg(size);
-            return false;
-        }
-        const size_t n = GfxCoreCodec::compress(map.address, map.length, packed.get(), capacity);
-        if (n > 0 && n < map.length) {
-            if (!out.write(packed.get(), n)) {
-                problem = out.problem();
-                return false;
-            }
-            return true;
-        }
-    }
     if (!out.copyFrom(in.fd, 0, size, name)) {
         problem = out.problem();
         return false;
     }
     return true;
 }
+
+// Compresses the files to be compressed on several threads, a window ahead
+// of the writing, which takes each result in directory order: the archive's
+// bytes are those of one thread.
+class Compressor
+{
+public:
+    Compressor(const std::vector<ArchiveBuilder::Entry> &entries, int level, unsigned threads)
+        : entries(entries), level(level), results(entries.size())
+    {
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (entries[i].compress && !entries[i].kept)
+                jobs.push_back(i);
+        }
+        window = std::max<size_t>(2, 4 * size_t(threads));
+        for (unsigned t = 0; t < threads && t < jobs.size(); ++t)
+            workers.emplace_back([this] { work(); });
+    }
+
+    ~Compressor()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stopping = true;
+        }
+        wake.notify_all();
+        for (std::thread &worker : workers)
+            worker.join();
+    }
+
+    // The result for entry `index` (one that is compressed), once it is ready.
+    Packed take(size_t index)
+    {
+        if (workers.empty())
+            return compressFile(entries[index].file, level);
+        std::unique_lock<std::mutex> guard(lock);
+        done.wait(guard, [&] { return results[index].ready; });
+        ++taken;
+        wake.notify_all();
+        return std::move(results[index].packed);
+    }
+
+private:
+    void work()
+    {
+        for (;;) {
+            size_t job;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                wake.wait(guard, [&] {
+                    return stopping || (next < jobs.size() && next < taken + window);
+                });
+                if (stopping)
+                    return;
+                job = jobs[next++];
+            }
+            Packed packed = compressFile(entries[job].file, level);
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                results[job].packed = std::move(packed);
+                results[job].ready = true;
+            }
+            done.notify_all();
+        }
+    }
+
+    struct Result
+    {
+        bool ready = false;
+        Packed packed;
+    };
+    const std::vector<ArchiveBuilder::Entry> &entries;
+    const int level;
+    std::vector<size_t> jobs;
+    std::vector<Result> results;
+    size_t window = 2;
+    size_t next = 0;  // the next job to start
+    size_t taken = 0; // results written so far
+    bool stopping = false;
+    std::mutex lock;
+    std::condition_variable wake, done;
+    std::vector<std::thread> workers;
+};
 
 } // namespace
 
@@ -221,6 +351,9 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         }
     }
 
+    const unsigned threads =
+        this->threads ? this->threads : std::max(1u, std::thread::hardware_concurrency());
+    Compressor compressor(entries, level, GfxCoreCodec::isLoaded() ? threads : 0);
     FileSink file;
     MemorySink memory;
     Sink &out = wholeFile ? static_cast<Sink &>(memory) : file;
@@ -262,8 +395,12 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
                     return false;
                 }
             }
-        } else if (!appendFile(out, entry.file, entry.compress, problem)) {
-            return false;
+        } else {
+            Packed packed;
+            if (entry.compress && GfxCoreCodec::isLoaded())
+                packed = compressor.take(i);
+            if (!appendFile(out, entry.file, entry.compress ? &packed : nullptr, problem))
+                return false;
         }
         directory[i].offset = qint32(quint32(start));
         directory[i].size = qint32(quint32(out.written() - start));

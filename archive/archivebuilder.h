@@ -28,6 +28,11 @@ public:
     std::vector<Entry> entries;
     // The archive that `kept` entries belong to.
     const BigArchive *source = nullptr;
+    // The Refp level for compressed entries (and a whole-file archive), and
+    // how many threads compress entries (0: one for each core). The archive's
+    // bytes are the same for any number of threads.
+    int level = 2;
+    unsigned threads = 0;
     // Whether the archive is written as one Refp stream, as a whole-file
     // compressed archive is (built in memory, then compressed).
     bool wholeFile = false;

@@ -144,6 +144,31 @@ int VerbParser::usageError(const QString &problem)
     return UsageError;
 }
 
+void CompressionOptions::addTo(VerbParser &verb, bool withThreads)
+{
+    verb.addOption(level);
+    hasThreads = withThreads;
+    if (withThreads)
+        verb.addOption(threads);
+}
+
+std::optional<int> CompressionOptions::read(VerbParser &verb, int &levelValue,
+                                            unsigned &threadCount) const
+{
+    bool number = false;
+    levelValue = verb.parser.value(level).toInt(&number);
+    if (!number || levelValue < 1 || levelValue > 3)
+        return verb.usageError(QStringLiteral("--level takes 1, 2 or 3"));
+    threadCount = 0;
+    if (hasThreads && verb.parser.isSet(threads)) {
+        const int count = verb.parser.value(threads).toInt(&number);
+        if (!number || count < 1 || count > 1024)
+            return verb.usageError(QStringLiteral("--threads takes 1 to 1024"));
+        threadCount = unsigned(count);
+    }
+    return std::nullopt;
+}
+
 bool InputFile::open(const QString &path)
 {
     file.setFileName(path);

@@ -61,6 +61,24 @@ private:
     QList<Positional> positionals;
 };
 
+// --level and --threads, as the verbs that compress take them.
+struct CompressionOptions
+{
+    QCommandLineOption level{QStringLiteral("level"),
+                             QStringLiteral("Refp level: 1 fast, 2 the default, 3 the smallest "
+                                            "(slow)."),
+                             QStringLiteral("N"), QStringLiteral("2")};
+    QCommandLineOption threads{QStringLiteral("threads"),
+                               QStringLiteral("Threads compressing entries (default: one for "
+                                              "each core); the archive is the same."),
+                               QStringLiteral("N"), QStringLiteral("0")};
+
+    void addTo(VerbParser &verb, bool withThreads);
+    bool hasThreads = false;
+    // The values given; a usage error's exit status when one is out of range.
+    std::optional<int> read(VerbParser &verb, int &levelValue, unsigned &threadCount) const;
+};
+
 // A whole input file, mapped into memory where the system allows and read
 // otherwise.
 class InputFile

@@ -17,18 +17,28 @@ struct Files
 {
     QString in, out;
     InputFile input;
+    int level = 2;
 };
 
 // Parses "VERB IN OUT" and opens IN. Answers an exit status when the verb is
 // done already: help shown, a usage error, no codec, or IN unreadable.
 std::optional<int> prepare(const QString &name, const QString &description, const QString &inText,
-                           const QString &outText, const QStringList &arguments, Files &files)
+                           const QString &outText, const QStringList &arguments, Files &files,
+                           bool withLevel = false)
 {
     VerbParser verb(name, description);
+    CompressionOptions compression;
+    if (withLevel)
+        compression.addTo(verb, false);
     verb.addPositional(QStringLiteral("IN"), inText);
     verb.addPositional(QStringLiteral("OUT"), outText);
     if (auto done = verb.parse(arguments, 2, 2))
         return done;
+    unsigned threads;
+    if (withLevel) {
+        if (auto done = compression.read(verb, files.level, threads))
+            return done;
+    }
     const QStringList paths = verb.parser.positionalArguments();
     files.in = paths[0];
     files.out = paths[1];
@@ -46,10 +56,12 @@ std::optional<int> prepare(const QString &name, const QString &description, cons
 int runCompress(const QStringList &arguments)
 {
     Files files;
-    if (auto done = prepare(QStringLiteral("compress"),
-                            QStringLiteral("Compresses a file into a Refp stream."),
-                            QStringLiteral("File to compress."),
-                            QStringLiteral("Refp stream to write."), arguments, files))
+    if (auto done =
+            prepare(QStringLiteral("compress"),
+                    QStringLiteral("Compresses a file into a Refp stream, one stream whatever its\n"
+                                   "size (so on one thread)."),
+                    QStringLiteral("File to compress."), QStringLiteral("Refp stream to write."),
+                    arguments, files, true))
         return *done;
     const InputFile &input = files.input;
     if (uint64_t(input.size()) > 0xFFFFFFFFull) {
@@ -64,7 +76,7 @@ int runCompress(const QStringList &arguments)
         return Failure;
     }
     const size_t length =
-        GfxCoreCodec::compress(input.data(), input.size(), stream.get(), capacity);
+        GfxCoreCodec::compress(input.data(), input.size(), stream.get(), capacity, files.level);
     if (length == 0) {
         printError(QStringLiteral("cannot compress %1").arg(files.in));
         return Failure;

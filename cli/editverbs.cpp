@@ -99,6 +99,8 @@ int runAdd(const QStringList &arguments)
                                          QStringLiteral("No progress."));
     verb.addOptions(
         {prefixOption, asOption, compressOption, replaceOption, outOption, quietOption});
+    CompressionOptions compression;
+    compression.addTo(verb, true);
     verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive to change."));
     verb.addPositional(QStringLiteral("PATH"), QStringLiteral("Files or folders to add."),
                        QStringLiteral("PATH..."));
@@ -107,6 +109,10 @@ int runAdd(const QStringList &arguments)
     QStringList paths = verb.parser.positionalArguments();
     const QString archivePath = paths.takeFirst();
     const bool compress = verb.parser.isSet(compressOption);
+    int level;
+    unsigned threads;
+    if (auto done = compression.read(verb, level, threads))
+        return *done;
     if (verb.parser.isSet(asOption) && verb.parser.isSet(prefixOption))
         return verb.usageError(QStringLiteral("--as and --prefix exclude each other"));
     if (verb.parser.isSet(asOption) && (paths.size() != 1 || QFileInfo(paths[0]).isDir()))
@@ -150,6 +156,8 @@ int runAdd(const QStringList &arguments)
         }
     }
     ArchiveBuilder edit = editOf(archive);
+    edit.level = level;
+    edit.threads = threads;
     if (!addFiles(edit, collector.files, verb.parser.isSet(replaceOption), compress, problem)) {
         printError(problem);
         return Failure;

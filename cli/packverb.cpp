@@ -34,11 +34,17 @@ int runPack(const QStringList &arguments)
     const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                          QStringLiteral("No progress."));
     verb.addOptions({outOption, compressOption, quietOption});
+    CompressionOptions compression;
+    compression.addTo(verb, true);
     verb.addPositional(QStringLiteral("DIR"), QStringLiteral("Folder to pack."));
     if (auto done = verb.parse(arguments, 1, 1))
         return *done;
     if (!verb.parser.isSet(outOption))
         return verb.usageError(QStringLiteral("-o ARCHIVE is required"));
+    int level;
+    unsigned threads;
+    if (auto done = compression.read(verb, level, threads))
+        return *done;
     const QString folder = verb.parser.positionalArguments().at(0);
     const QString output = verb.parser.value(outOption);
     const bool compress = verb.parser.isSet(compressOption);
@@ -63,6 +69,8 @@ int runPack(const QStringList &arguments)
               [](const DiskFile &a, const DiskFile &b) { return a.path < b.path; });
 
     ArchiveBuilder builder;
+    builder.level = level;
+    builder.threads = threads;
     for (const DiskFile &file : collector.files)
         builder.entries.push_back({file.path, file.file, nullptr, compress});
     if (!verb.parser.isSet(quietOption) && ::isatty(STDERR_FILENO))
