@@ -1,13 +1,25 @@
-// Refp codec speed and ratio beside zlib (level 6) and LZ4 (default and HC
-// level 9), all on one deterministic 64 MiB corpus in the same run, with
-// memcpy as the ceiling.
+// Refp at each level beside LZ4 (default and HC level 9) and beside the
+// encoder and decoder Refp had before (kept in refpreference*.cpp), on each
+// kind of content and on a mixed 64 MiB corpus, all in the same run, with
+// zlib level 6 and memcpy as further anchors; then pack --compress on one
+// thread and on all. Decode figures are the best of several runs, taken in
+// turns.
 
 #include "benchutil.h"
 #include "gfxcore.h"
+#include "refpreference.h"
 
 #include <lz4.h>
 #include <lz4hc.h>
 #include <zlib.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
 
 #include <cmath>
 #include <cstdint>
@@ -96,7 +108,24 @@ void appendImage(Bytes &out, size_t n, Random &random)
     out.resize(end);
 }
 
-Bytes makeCorpus()
+// Noise: a smooth picture's RGB under noise as strong as the picture, with
+// opaque alpha. It barely compresses, but holds a 3-byte match here and there.
+void appendNoise(Bytes &out, size_t n, Random &random)
+{
+    const size_t end = out.size() + n;
+    for (int y = 0; out.size() < end; ++y) {
+        for (int x = 0; x < 1024; ++x) {
+            const double plasma = 128 + 60 * std::sin(x / 37.0) + 60 * std::cos(y / 23.0);
+            for (int c = 0; c < 3; ++c)
+                out.push_back(
+                    uint8_t(std::min(255.0, std::max(0.0, plasma + int(random.next() % 96) - 48))));
+            out.push_back(255);
+        }
+    }
+    out.resize(end);
+}
+
+Bytes makeMixed()
 {
     Random random;
     Bytes corpus;
@@ -112,116 +141,199 @@ Bytes makeCorpus()
     return corpus;
 }
 
-struct Row
+Bytes makeKind(int kind)
 {
-    const char *name;
-    size_t compressed;
-    double encodeSeconds;
-    double decodeSeconds;
+    Random random;
+    random.state += uint64_t(kind) * 7919;
+    Bytes out;
+    const size_t n = 8u << 20;
+    switch (kind) {
+    case 0: appendText(out, n, random); break;
+    case 1: appendBinary(out, n, random); break;
+    case 2: appendImage(out, n, random); break;
+    default: appendNoise(out, n, random); break;
+    }
+    return out;
+}
+
+constexpr int kDecodeRuns = 5;
+
+struct Measured
+{
+    double ratio = 0;
+    double encodeMBs = 0;
+    double decodeMBs = 0;
+    double referenceDecodeMBs = 0; // today's decoder on the same stream
 };
 
-void printRow(const Row &row, size_t n)
+// One content at one level (0: the reference encoder), beside the LZ4
+// decoder's best on the LZ4 stream.
+Measured measure(const Bytes &in, int level)
 {
-    if (row.compressed)
-        std::printf("%-14s %8.3f %12.1f %12.1f\n", row.name, double(n) / double(row.compressed),
-                    bench::megabytesPerSecond(n, row.encodeSeconds),
-                    bench::megabytesPerSecond(n, row.decodeSeconds));
-    else
-        std::printf("%-14s %8s %12.1f %12.1f\n", row.name, "-",
-                    bench::megabytesPerSecond(n, row.encodeSeconds),
-                    bench::megabytesPerSecond(n, row.decodeSeconds));
+    const size_t n = in.size();
+    Bytes stream(GfxCore_CompressBound(n)), out(n);
+    size_t length = 0;
+    const double enc = bench::bestSeconds(1, [&] {
+        length = level ? GfxCore_CompressLevel(in.data(), n, stream.data(), stream.size(), level)
+                       : refpreference::encode(in.data(), n, stream.data());
+    });
+    const size_t header = GfxCore_HeaderLength(stream.data(), length);
+    double now = 1e30, before = 1e30;
+    for (int run = 0; run < kDecodeRuns; ++run) {
+        now = std::min(now, bench::bestSeconds(
+                                1, [&] { GfxCore_Unpack(stream.data(), length, out.data(), n); }));
+        before = std::min(before, bench::bestSeconds(1, [&] {
+                              refpreference::decode(stream.data() + header, length - header,
+                                                    out.data(), n);
+                          }));
+    }
+    if (std::memcmp(out.data(), in.data(), n) != 0)
+        std::fprintf(stderr, "Refp round trip failed at level %d\n", level);
+    return {double(n) / double(length), bench::megabytesPerSecond(n, enc),
+            bench::megabytesPerSecond(n, now), bench::megabytesPerSecond(n, before)};
+}
+
+struct Lz4
+{
+    double decodeMBs = 0;
+    double ratio = 0;
+    double hcRatio = 0;
+};
+
+Lz4 measureLz4(const Bytes &in)
+{
+    const int n = int(in.size());
+    const char *src = reinterpret_cast<const char *>(in.data());
+    std::vector<char> packed(static_cast<size_t>(LZ4_compressBound(n)));
+    std::vector<char> out(static_cast<size_t>(n));
+    const int length = LZ4_compress_default(src, packed.data(), n, int(packed.size()));
+    const double dec = bench::bestSeconds(
+        kDecodeRuns, [&] { LZ4_decompress_safe(packed.data(), out.data(), length, n); });
+    const int hc = LZ4_compress_HC(src, packed.data(), n, int(packed.size()), 9);
+    return {bench::megabytesPerSecond(size_t(n), dec), double(n) / length, double(n) / hc};
+}
+
+// Seconds vorland-cli takes to run `arguments`, best of three.
+double cliSeconds(const QStringList &arguments)
+{
+    const QString cli = QCoreApplication::applicationDirPath() + "/vorland-cli";
+    double best = 1e30;
+    for (int run = 0; run < 3; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        if (QProcess::execute(cli, arguments) != 0)
+            return -1;
+        best = std::min(best, double(timer.nsecsElapsed()) / 1e9);
+    }
+    return best;
+}
+
+bool writeFile(const QString &path, const Bytes &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(reinterpret_cast<const char *>(bytes.data()), qint64(bytes.size())) ==
+               qint64(bytes.size());
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
-    const Bytes corpus = makeCorpus();
-    // "--write-corpus FILE" saves the corpus for other tools and stops.
-    if (argc == 3 && std::strcmp(argv[1], "--write-corpus") == 0) {
-        FILE *file = std::fopen(argv[2], "wb");
-        const bool ok = file && std::fwrite(corpus.data(), 1, corpus.size(), file) == corpus.size();
-        return (file && std::fclose(file) == 0 && ok) ? 0 : 1;
-    }
-    const size_t n = corpus.size();
-    const int decodeRuns = 5;
+    QCoreApplication app(argc, argv);
+    const Bytes mixed = makeMixed();
+    // "--write-corpus FILE" saves the mixed corpus for other tools and stops.
+    if (argc == 3 && std::strcmp(argv[1], "--write-corpus") == 0)
+        return writeFile(QString::fromLocal8Bit(argv[2]), mixed) ? 0 : 1;
+
+    const char *names[] = {"text", "binaries", "RGBA", "noise", "mixed"};
+    std::vector<Bytes> contents;
+    for (int kind = 0; kind < 4; ++kind)
+        contents.push_back(makeKind(kind));
+    contents.push_back(mixed);
+
+    // The anchors on the mixed corpus: memcpy and zlib.
+    const size_t n = mixed.size();
     Bytes out(n + 64);
-    std::vector<Row> rows;
+    const double copy =
+        bench::bestSeconds(kDecodeRuns, [&] { std::memcpy(out.data(), mixed.data(), n); });
+    uLongf zlength = compressBound(uLong(n));
+    Bytes zpacked(zlength);
+    compress2(zpacked.data(), &zlength, mixed.data(), uLong(n), 6);
+    const double inflate = bench::bestSeconds(kDecodeRuns, [&] {
+        uLongf size = uLongf(n);
+        uncompress(out.data(), &size, zpacked.data(), zlength);
+    });
 
-    // memcpy: the ceiling for both directions.
-    {
-        const double t =
-            bench::bestSeconds(decodeRuns, [&] { std::memcpy(out.data(), corpus.data(), n); });
-        rows.push_back({"memcpy", 0, t, t});
+    std::printf("Contents of 8 MiB each, and the 64 MiB mix of the first three; level 0 is\n"
+                "the encoder Refp had before. 'vs before' is the decoder Refp had before on\n"
+                "the same stream; LZ4 decodes its own default stream.\n\n");
+    std::printf("%-9s %5s %7s %8s %9s %9s %8s %8s\n", "content", "level", "ratio", "vs HC 9",
+                "enc MB/s", "dec MB/s", "vs before", "vs LZ4");
+    Measured results[5][4];
+    Lz4 lz4[5];
+    for (int c = 0; c < 5; ++c) {
+        lz4[c] = measureLz4(contents[size_t(c)]);
+        for (int level = 0; level <= 3; ++level) {
+            const Measured m = measure(contents[size_t(c)], level);
+            results[c][level] = m;
+            std::printf("%-9s %5d %7.3f %8.3f %9.1f %9.0f %8.2f %8.2f\n", names[c], level, m.ratio,
+                        m.ratio / lz4[c].hcRatio, m.encodeMBs, m.decodeMBs,
+                        m.decodeMBs / m.referenceDecodeMBs, m.decodeMBs / lz4[c].decodeMBs);
+        }
+        std::printf("%-9s %5s %7.3f %8s %9s %9.0f   (LZ4 default; HC 9 ratio %.3f)\n", names[c],
+                    "LZ4", lz4[c].ratio, "", "", lz4[c].decodeMBs, lz4[c].hcRatio);
     }
+    std::printf("\nOn the mix: memcpy %.0f MB/s, zlib -6 inflate %.0f MB/s (ratio %.3f)\n",
+                bench::megabytesPerSecond(n, copy), bench::megabytesPerSecond(n, inflate),
+                double(n) / double(zlength));
 
-    // zlib level 6.
-    {
-        uLongf length = compressBound(uLong(n));
-        Bytes packed(length);
-        const double enc = bench::bestSeconds(1, [&] {
-            length = compressBound(uLong(n));
-            compress2(packed.data(), &length, corpus.data(), uLong(n), 6);
-        });
-        const double dec = bench::bestSeconds(decodeRuns, [&] {
-            uLongf size = uLongf(n);
-            uncompress(out.data(), &size, packed.data(), length);
-        });
-        if (std::memcmp(out.data(), corpus.data(), n) != 0)
-            std::fprintf(stderr, "zlib round trip failed\n");
-        rows.push_back({"zlib -6", length, enc, dec});
+    // pack --compress of the contents as files, on one thread and on all.
+    QTemporaryDir dir;
+    double one = -1, all = -1;
+    bool same = false;
+    if (dir.isValid() && QDir().mkpath(dir.filePath("files"))) {
+        bool written = true;
+        for (int c = 0; c < 5; ++c)
+            for (int copyIndex = 0; copyIndex < 2; ++copyIndex)
+                written =
+                    written &&
+                    writeFile(dir.filePath(QString("files/%1-%2.bin").arg(names[c]).arg(copyIndex)),
+                              contents[size_t(c)]);
+        if (written) {
+            one = cliSeconds({"pack", "-q", "--compress", "--threads", "1", dir.filePath("files"),
+                              "-o", dir.filePath("one.big")});
+            all = cliSeconds(
+                {"pack", "-q", "--compress", dir.filePath("files"), "-o", dir.filePath("all.big")});
+            QFile a(dir.filePath("one.big")), b(dir.filePath("all.big"));
+            same = a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) &&
+                   a.readAll() == b.readAll();
+        }
     }
+    std::printf("pack --compress of 10 files (176 MiB): %.2f s on one thread, %.2f s on %d "
+                "(the same archive: %s)\n",
+                one, all, QThread::idealThreadCount(), same ? "yes" : "NO");
 
-    // LZ4 default and HC level 9.
-    for (int level : {0, 9}) {
-        Bytes packed(static_cast<size_t>(LZ4_compressBound(int(n))));
-        int length = 0;
-        const double enc = bench::bestSeconds(1, [&] {
-            const char *src = reinterpret_cast<const char *>(corpus.data());
-            char *dst = reinterpret_cast<char *>(packed.data());
-            length = level ? LZ4_compress_HC(src, dst, int(n), int(packed.size()), level)
-                           : LZ4_compress_default(src, dst, int(n), int(packed.size()));
-        });
-        const double dec = bench::bestSeconds(decodeRuns, [&] {
-            LZ4_decompress_safe(reinterpret_cast<const char *>(packed.data()),
-                                reinterpret_cast<char *>(out.data()), length, int(n));
-        });
-        if (std::memcmp(out.data(), corpus.data(), n) != 0)
-            std::fprintf(stderr, "LZ4 round trip failed\n");
-        rows.push_back({level ? "LZ4 HC 9" : "LZ4 default", size_t(length), enc, dec});
-    }
-
-    // Refp.
-    {
-        Bytes packed(GfxCore_CompressBound(n));
-        size_t length = 0;
-        const double enc = bench::bestSeconds(
-            1, [&] { length = GfxCore_Compress(corpus.data(), n, packed.data(), packed.size()); });
-        int64_t written = 0;
-        const double dec = bench::bestSeconds(
-            decodeRuns, [&] { written = GfxCore_Unpack(packed.data(), length, out.data(), n); });
-        if (written != int64_t(n) || std::memcmp(out.data(), corpus.data(), n) != 0)
-            std::fprintf(stderr, "Refp round trip failed\n");
-        rows.push_back({"Refp", length, enc, dec});
-    }
-
-    std::printf("Corpus: %zu bytes (text, binary records, RGBA gradients)\n\n", n);
-    std::printf("%-14s %8s %12s %12s\n", "codec", "ratio", "encode MB/s", "decode MB/s");
-    for (const Row &row : rows)
-        printRow(row, n);
-
-    const Row &zlib = rows[1], &lz4 = rows[2], &hc = rows[3], &refp = rows[4];
-    auto ratioOf = [n](const Row &r) { return double(n) / double(r.compressed); };
-    std::printf("\nTargets, as ratios measured in this run:\n");
-    std::printf("  Refp decode / zlib inflate       %6.2f  (at least 4)\n",
-                zlib.decodeSeconds / refp.decodeSeconds);
-    std::printf("  Refp decode / LZ4 decode         %6.2f  (at least 0.5)\n",
-                lz4.decodeSeconds / refp.decodeSeconds);
-    std::printf("    (of the LZ4 HC 9 stream:       %6.2f)\n",
-                hc.decodeSeconds / refp.decodeSeconds);
-    std::printf("  Refp encode / LZ4 HC 9 encode    %6.2f  (at least 1)\n",
-                hc.encodeSeconds / refp.encodeSeconds);
-    std::printf("  Refp ratio / LZ4 HC 9 ratio      %6.3f  (at least 1)\n",
-                ratioOf(refp) / ratioOf(hc));
+    const Measured &mix = results[4][2], &mixBefore = results[4][0], &noise = results[3][2];
+    std::printf("\nTargets, as ratios measured in this run (default level unless named):\n");
+    std::printf("  mix decode / the decoder before, same stream    %6.2f  (at least 1.3)\n",
+                mix.decodeMBs / mix.referenceDecodeMBs);
+    std::printf("  mix decode / before, each its own stream        %6.2f\n",
+                mix.decodeMBs / mixBefore.referenceDecodeMBs);
+    std::printf("  mix decode / LZ4 decode                         %6.2f  (at least 0.5)\n",
+                mix.decodeMBs / lz4[4].decodeMBs);
+    std::printf("  noise decode / LZ4 decode                       %6.2f  (at least 0.3)\n",
+                noise.decodeMBs / lz4[3].decodeMBs);
+    std::printf("  noise ratio / before                            %6.3f  (at least 0.99)\n",
+                noise.ratio / results[3][0].ratio);
+    std::printf("  mix ratio / LZ4 HC 9                            %6.3f  (at least 1)\n",
+                mix.ratio / lz4[4].hcRatio);
+    std::printf("  mix ratio / before                              %6.3f  (at least 0.99)\n",
+                mix.ratio / mixBefore.ratio);
+    std::printf("  mix fast encode / before's encode               %6.2f  (at least 4)\n",
+                results[4][1].encodeMBs / mixBefore.encodeMBs);
+    std::printf("  mix best size / before's                        %6.3f  (at most 0.97)\n",
+                mixBefore.ratio / results[4][3].ratio);
+    std::printf("  pack --compress, all threads / one              %6.2f\n", all / one);
     return 0;
 }
