@@ -148,46 +148,37 @@ void AtomicFile::fail()
         failure = QStringLiteral("cannot write %1: %2").arg(shown, systemError());
 }
 
-bool AtomicFile::write(const char *data, size_t n)
+bool AtomicFile::put(const char *data, size_t n, const quint64 *position)
 {
     if (fd < 0)
         return false;
-    while (n > 0) {
-        const ssize_t done = ::write(fd, data, n);
-        if (done < 0 && errno == EINTR)
+    for (quint64 done = 0; done < n;) {
+        const ssize_t got = position ? ::pwrite(fd, data + done, n - done, off_t(*position + done))
+                                     : ::write(fd, data + done, n - done);
+        if (got < 0 && errno == EINTR)
             continue;
-        if (done <= 0) {
-            if (done == 0)
+        if (got <= 0) {
+            if (got == 0)
                 errno = ENOSPC;
             fail();
             return false;
         }
-        data += done;
-        n -= size_t(done);
-        size += quint64(done);
+        done += quint64(got);
     }
+    return true;
+}
+
+bool AtomicFile::write(const char *data, size_t n)
+{
+    if (!put(data, n, nullptr))
+        return false;
+    size += n;
     return true;
 }
 
 bool AtomicFile::writeAt(const char *data, size_t n, quint64 position)
 {
-    if (fd < 0)
-        return false;
-    while (n > 0) {
-        const ssize_t done = ::pwrite(fd, data, n, off_t(position));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0) {
-            if (done == 0)
-                errno = ENOSPC;
-            fail();
-            return false;
-        }
-        data += done;
-        n -= size_t(done);
-        position += quint64(done);
-    }
-    return true;
+    return put(data, n, &position);
 }
 
 bool AtomicFile::copyFrom(int source, quint64 offset, quint64 length, const QString &sourceName)

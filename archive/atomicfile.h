@@ -54,6 +54,8 @@ public:
 
 private:
     void fail();
+    // Writes all `n` bytes at the end, or at `*position` without moving it.
+    bool put(const char *data, size_t n, const quint64 *position);
     bool start(int folder, const QByteArray &name, const QString &shownName, bool overwrite);
 
     int folder = -1; // owned

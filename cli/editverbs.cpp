@@ -26,9 +26,12 @@ const QString editNote =
                    "beside it and renamed over it, so a failure leaves it untouched. Entries\n"
                    "not changed keep their stored bytes and their place in the directory.");
 
-// Opens the archive to change, refusing one that is damaged. Answers an exit
+// Opens the archive to change, refusing one that is damaged, and says where
+// the changed archive goes: OUT, or the archive itself, which must then not
+// be a symbolic link (it would be replaced by a file). Answers an exit
 // status when the verb is done.
-std::optional<int> openForEditing(const QString &path, BigArchive &archive)
+std::optional<int> openForEditing(const VerbParser &verb, const QString &path, BigArchive &archive,
+                                  QString &out)
 {
     if (!openArchive(path, archive))
         return Failure;
@@ -37,21 +40,16 @@ std::optional<int> openForEditing(const QString &path, BigArchive &archive)
         printError(QStringLiteral("%1 is damaged, and is not rewritten: %2").arg(path, damage));
         return Failure;
     }
-    return std::nullopt;
-}
-
-// Where the changed archive goes: OUT, or the archive itself, which must then
-// not be a symbolic link (it would be replaced by a file).
-std::optional<QString> target(const VerbParser &verb, const QString &archivePath)
-{
-    if (verb.parser.isSet(outOption))
-        return verb.parser.value(outOption);
-    if (QFileInfo(archivePath).isSymLink()) {
+    if (verb.parser.isSet(outOption)) {
+        out = verb.parser.value(outOption);
+    } else if (QFileInfo(path).isSymLink()) {
         printError(QStringLiteral("%1 is a symbolic link; write the changed archive with -o OUT")
-                       .arg(archivePath));
-        return std::nullopt;
+                       .arg(path));
+        return Failure;
+    } else {
+        out = path;
     }
-    return archivePath;
+    return std::nullopt;
 }
 
 int writeEdit(ArchiveBuilder &edit, const QString &path, bool quiet)
@@ -123,11 +121,9 @@ int runAdd(const QStringList &arguments)
     }
 
     BigArchive archive;
-    if (auto done = openForEditing(archivePath, archive))
+    QString out;
+    if (auto done = openForEditing(verb, archivePath, archive, out))
         return *done;
-    const std::optional<QString> out = target(verb, archivePath);
-    if (!out)
-        return Failure;
 
     QString problem;
     QByteArray prefix;
@@ -138,7 +134,7 @@ int runAdd(const QStringList &arguments)
     }
     FileCollector collector;
     collector.exclude(archivePath);
-    collector.exclude(*out);
+    collector.exclude(out);
     for (const QString &path : qAsConst(paths)) {
         QByteArray stored;
         bool ok = verb.parser.isSet(asOption)
@@ -162,7 +158,7 @@ int runAdd(const QStringList &arguments)
         printError(problem);
         return Failure;
     }
-    return writeEdit(edit, *out, verb.parser.isSet(quietOption));
+    return writeEdit(edit, out, verb.parser.isSet(quietOption));
 }
 
 int runRemove(const QStringList &arguments)
@@ -183,11 +179,9 @@ int runRemove(const QStringList &arguments)
     QStringList names = verb.parser.positionalArguments();
     const QString archivePath = names.takeFirst();
     BigArchive archive;
-    if (auto done = openForEditing(archivePath, archive))
+    QString out;
+    if (auto done = openForEditing(verb, archivePath, archive, out))
         return *done;
-    const std::optional<QString> out = target(verb, archivePath);
-    if (!out)
-        return Failure;
     QList<EntryPattern> patterns;
     for (const QString &name : qAsConst(names))
         patterns.append(EntryPattern(name));
@@ -198,7 +192,7 @@ int runRemove(const QStringList &arguments)
         printError(QStringLiteral("%1: %2").arg(archivePath, problem));
         return Failure;
     }
-    return writeEdit(edit, *out, true);
+    return writeEdit(edit, out, true);
 }
 
 int runRename(const QStringList &arguments)
@@ -215,18 +209,16 @@ int runRename(const QStringList &arguments)
         return *done;
     const QStringList positional = verb.parser.positionalArguments();
     BigArchive archive;
-    if (auto done = openForEditing(positional[0], archive))
+    QString out;
+    if (auto done = openForEditing(verb, positional[0], archive, out))
         return *done;
-    const std::optional<QString> out = target(verb, positional[0]);
-    if (!out)
-        return Failure;
     ArchiveBuilder edit = editOf(archive);
     QString problem;
     if (!renameEntry(edit, positional[1], positional[2], problem)) {
         printError(QStringLiteral("%1: %2").arg(positional[0], problem));
         return Failure;
     }
-    return writeEdit(edit, *out, true);
+    return writeEdit(edit, out, true);
 }
 
 } // namespace cli
