@@ -18,3 +18,17 @@ function(vorland_add_test name)
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
         TIMEOUT 300)
 endfunction()
+
+# vorland_add_test_variant(name test VAR=VALUE...)
+# Runs the executable of an added test again, as `name`, with more variables
+# in its environment.
+function(vorland_add_test_variant name test)
+    add_test(NAME ${name} COMMAND ${test})
+    get_test_property(${test} ENVIRONMENT environment)
+    get_test_property(${test} WORKING_DIRECTORY folder)
+    get_test_property(${test} TIMEOUT timeout)
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "${environment};${ARGN}"
+        WORKING_DIRECTORY ${folder}
+        TIMEOUT ${timeout})
+endfunction()

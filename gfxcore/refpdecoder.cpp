@@ -5,19 +5,24 @@
 // bytes that stand `offset` bytes back in the output. Copies may overlap what
 // they write (offset 1 repeats the last byte).
 //
-// The fast loop does not branch on the command kind: one table, keyed by the
-// first byte and the top two bits of the second, gives the command's size
-// and literal count; the offset and length of every kind are worked out side
-// by side and picked by the kind. Literals and matches are copied in wide
-// chunks that may write past the command's end, which the loop allows only
-// while both buffers have room for the largest command and that slack.
-// Everything rare (the stop command, an offset before the output's start,
-// either buffer's end) goes to the exact decoder of one command, which checks
-// everything and is where every damaged stream is refused.
+// The fast loop (refpfastloop.h) does not branch on the command kind: one
+// table gives the distance to the next command, another the fields of each
+// kind, and literals and matches are copied in wide chunks that may write
+// past the command's end, which the loop allows only while both buffers have
+// room for the largest command and that slack. Everything rare (the stop
+// command, an offset before the output's start, either buffer's end) goes to
+// the exact decoder of one command, which checks everything and is where
+// every damaged stream is refused.
+//
+// The fast loop comes in two builds: one with byte shuffles, for processors
+// that have them, and a portable one. GFXCORE_DECODER=portable in the
+// environment picks the portable one anywhere, so that it can be tested.
 
 #include "refpdecoder.h"
 
-#include <array>
+#include "refpfastloop.h"
+
+#include <cstdlib>
 #include <cstring>
 
 namespace refp {
@@ -43,151 +48,133 @@ bool parseHeader(const uint8_t *p, size_t n, Header &header)
 
 namespace {
 
-constexpr size_t kMaxLiterals = 112;
-constexpr size_t kMaxMatch = 1028;
-// The fast loop reads a command and its literals in 32-byte chunks, and
-// writes literals and a match in chunks that overrun by at most 31 bytes.
-constexpr size_t kInputSlack = 4 + 128;
-constexpr size_t kOutputSlack = 128 + kMaxMatch + 32;
-
-// How to read a command's fields, by its first byte b0, from the 32-bit
-// little-endian word at the command (bytes b0 b1 b2 b3), without branching
-// on its kind:
-//   literals = literalBase + (b1 >> 6 & literalMask)
-//   length   = lengthBase + (b3 & lengthMask)
-//   offset   = offsetBase + ((b1 b2 as big-endian & pairMask) | (b1 & b1Mask))
-// A literal run's match is empty, and its offset 16 reads only bytes already
-// written, so its wide copy does nothing harmful. The stop command's offset
-// is out of reach, which sends it to the exact decoder.
-struct Fields
-{
-    uint32_t offsetBase;
-    uint16_t pairMask;
-    uint16_t lengthBase;
-    uint8_t b1Mask;
-    uint8_t lengthMask;
-    uint8_t literalBase;
-    uint8_t literalMask;
-    uint8_t size;
-};
-
 constexpr uint32_t kNeverAnOffset = 0x7FFFFFFF;
 
-constexpr std::array<Fields, 256> makeFields()
+// Command kinds by first byte: 0x00-0x7F two bytes (offset 10 bits, length 3
+// to 10), 0x80-0xBF three (offset 14 bits, length 4 to 67, literals in the
+// top of the second byte), 0xC0-0xDF four (offset 17 bits, length 5 to
+// 1028), 0xE0-0xFB a run of 4 to 112 literals, 0xFC-0xFF the stop command.
+constexpr std::array<CommandFields, 256> makeFields()
 {
-    std::array<Fields, 256> fields{};
+    std::array<CommandFields, 256> fields{};
     for (unsigned b0 = 0; b0 < 256; ++b0) {
-        Fields &f = fields[b0];
-        if (b0 < 0x80) { // 2 bytes: offset 10 bits, length 3 to 10
-            f = {((b0 & 0x60u) << 3) + 1,
-                 0,
-                 uint16_t(((b0 >> 2) & 7) + 3),
-                 0xFF,
-                 0,
-                 uint8_t(b0 & 3),
-                 0,
-                 2};
-        } else if (b0 < 0xC0) { // 3 bytes: offset 14 bits, length 4 to 67
-            f = {1, 0x3FFF, uint16_t((b0 & 0x3F) + 4), 0, 0, 0, 3, 3};
-        } else if (b0 < 0xE0) { // 4 bytes: offset 17 bits, length 5 to 1028
-            f = {((b0 & 0x10u) << 12) + 1,
-                 0xFFFF,
-                 uint16_t(((b0 & 0x0C) << 6) + 5),
-                 0,
-                 0xFF,
-                 uint8_t(b0 & 3),
-                 0,
-                 4};
-        } else if (b0 < 0xFC) { // a run of 4 to 112 literals
-            f = {16, 0, 0, 0, 0, uint8_t(((b0 & 0x1F) + 1) * 4), 0, 1};
-        } else { // the stop command
-            f = {kNeverAnOffset, 0, 0, 0, 0, uint8_t(b0 & 3), 0, 1};
-        }
+        CommandFields &f = fields[b0];
+        if (b0 < 0x80)
+            f = {((b0 & 0x60u) << 3) + 1, 0xFF, uint16_t(((b0 >> 2) & 7) + 3), 2, 16, 0};
+        else if (b0 < 0xC0)
+            f = {1, 0x3FFF, uint16_t((b0 & 0x3F) + 4), 3, 8, 0};
+        else if (b0 < 0xE0)
+            f = {((b0 & 0x10u) << 12) + 1, 0xFFFF, uint16_t(((b0 & 0x0C) << 6) + 5), 4, 8, 0xFF};
+        else if (b0 < 0xFC)
+            f = {16, 0, 0, 1, 0, 0};
+        else
+            f = {kNeverAnOffset, 0, 0, 1, 0, 0};
     }
     return fields;
 }
 
-constexpr std::array<Fields, 256> fieldTable = makeFields();
-
-inline uint32_t load32(const uint8_t *p)
+constexpr std::array<uint8_t, kStepKeyMask + 1> makeSteps()
 {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap32(v);
-#endif
-    return v;
+    std::array<uint8_t, kStepKeyMask + 1> steps{};
+    for (unsigned key = 0; key <= kStepKeyMask; ++key) {
+        if ((key & ~kStepKeyMask) != 0)
+            continue;
+        const unsigned b0 = key & 0xFF;
+        unsigned step = 0;
+        if (b0 < 0x80)
+            step = 2 + (b0 & 3);
+        else if (b0 < 0xC0)
+            step = 3 + (key >> 14);
+        else if (b0 < 0xE0)
+            step = 4 + (b0 & 3);
+        else if (b0 < 0xFC)
+            step = 1 + ((b0 & 0x1F) + 1) * 4;
+        else
+            step = 1 + (b0 & 3);
+        steps[key] = uint8_t(step);
+    }
+    return steps;
 }
 
-// Chunks are loaded whole before they are stored, so a chunk may overlap
-// the one it is copied from.
-inline void copy16(uint8_t *d, const uint8_t *s)
+// How the portable loop rebuilds the first 16 bytes of a match whose offset
+// is below 16 in two 64-bit registers, the offset's bytes repeated.
+struct Period
 {
-    uint8_t chunk[16];
-    std::memcpy(chunk, s, 16);
-    std::memcpy(d, chunk, 16);
+    uint64_t seedMask; // the offset's bytes of the first word (all of them from 8 on)
+    uint64_t repeat;   // multiplier that repeats them across the word
+    uint64_t nextMask; // bytes 8 on of the source kept for the second word
+    uint64_t wrapMask; // the first word kept as the second word's start (below 8)
+    uint8_t nextShift; // bits the second word's start is shifted down
+    uint8_t wrapShift; // bits the first word is shifted up into the second
+    uint8_t back;      // the offset's smallest multiple of at least 16
+};
+
+constexpr uint64_t lowBytes(unsigned n)
+{
+    return n >= 8 ? ~0ull : (1ull << (8 * n)) - 1;
 }
 
-inline void copy32(uint8_t *d, const uint8_t *s)
+// For an offset p below 8, the first word is the p bytes times 1 + 2^8p +
+// ..., and the second word is the first one rotated by 8 mod p bytes. From 8
+// to 15, the first word is the source's first 8 bytes, and the second its
+// bytes 8 to p-1 followed by the first word.
+constexpr std::array<Period, 16> makePeriods()
 {
-    uint8_t chunk[32];
-    std::memcpy(chunk, s, 32);
-    std::memcpy(d, chunk, 32);
-}
-
-inline void copy8(uint8_t *d, const uint8_t *s)
-{
-    std::memcpy(d, s, 8);
-}
-
-// Copies `length` bytes from `offset` back, writing up to 31 bytes past the
-// end, in chunks that each read only bytes already written: 32 or 16 bytes
-// at a time for long offsets, 8 for the others. Offsets below 8 first write
-// their period repeated over 8 bytes, from a register; after that any
-// multiple of the period of at least 8 reads the same bytes.
-inline uint8_t *copyMatchWide(uint8_t *op, size_t offset, size_t length)
-{
-    uint8_t *const end = op + length;
-    const uint8_t *from = op - offset;
-    if (offset >= 8) {
-        // Most matches are done in these four copies.
-        copy8(op, from);
-        copy8(op + 8, from + 8);
-        copy8(op + 16, from + 16);
-        copy8(op + 24, from + 24);
-        if (length > 32) {
-            op += 32;
-            from += 32;
-            do {
-                copy8(op, from);
-                op += 8;
-                from += 8;
-            } while (op < end);
+    std::array<Period, 16> periods{};
+    for (unsigned p = 1; p < 16; ++p) {
+        Period &e = periods[p];
+        if (p < 8) {
+            uint64_t repeat = 0;
+            for (unsigned k = 0; k < 8; k += p)
+                repeat |= 1ull << (8 * k);
+            const unsigned phase = 8 % p;
+            e = {lowBytes(p), repeat, 0, ~0ull, uint8_t(8 * phase), uint8_t(8 * (p - phase)), 0};
+        } else {
+            e = {~0ull, 1, lowBytes(p - 8), 0, 0, uint8_t(8 * (p - 8)), 0};
         }
-        return end;
+        unsigned back = p;
+        while (back < 16)
+            back += p;
+        e.back = uint8_t(back);
     }
-    if (offset < 8) {
-        static const uint8_t widened[8] = {0, 8, 8, 9, 8, 10, 12, 14};
-        uint64_t pattern = 0;
-        for (size_t i = 0; i < offset; ++i)
-            pattern |= uint64_t(from[i]) << (8 * i);
-        const unsigned bits = unsigned(offset) * 8;
-        for (unsigned shift = bits; shift < 64; shift += bits)
-            pattern |= pattern << shift;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        pattern = __builtin_bswap64(pattern);
-#endif
-        std::memcpy(op, &pattern, 8);
-        op += 8;
-        from = op - widened[offset];
-    }
-    while (op < end) {
-        copy8(op, from);
-        op += 8;
-        from += 8;
-    }
-    return end;
+    return periods;
 }
+
+constexpr std::array<Period, 16> periods = makePeriods();
+
+inline void store64(uint8_t *p, uint64_t v)
+{
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    std::memcpy(p, &v, 8);
+}
+
+// A match's first 32 bytes: two 16-byte copies from 16 on (the second reads
+// what the first wrote when the offset is below 32), else 16 bytes from
+// registers and a copy of them.
+struct PortableCopy
+{
+    static void copy(uint8_t *op, size_t offset, size_t length)
+    {
+        const uint8_t *from = op - offset;
+        size_t back = offset;
+        if (offset >= 16) {
+            copy16(op, from);
+            copy16(op + 16, from + 16);
+        } else {
+            const Period &e = periods[offset];
+            const uint64_t first = (loadLittle64(from) & e.seedMask) * e.repeat;
+            const uint64_t start = (loadLittle64(from + 8) & e.nextMask) | (first & e.wrapMask);
+            store64(op, first);
+            store64(op + 8, (start >> e.nextShift) | (first << e.wrapShift));
+            back = e.back;
+            copy16(op + 16, op + 16 - back);
+        }
+        if (length > 32)
+            copyMatchTail(op, back, length);
+    }
+};
 
 // Copies `length` bytes from `offset` back without writing past the end.
 inline uint8_t *copyMatchExact(uint8_t *op, size_t offset, size_t length)
@@ -203,43 +190,42 @@ inline uint8_t *copyMatchExact(uint8_t *op, size_t offset, size_t length)
     return op + length;
 }
 
+CommandRunner chooseRunner()
+{
+#if defined(GFXCORE_HAVE_SHUFFLED_LOOP)
+    const char *choice = std::getenv("GFXCORE_DECODER");
+    const bool portable = choice && std::strcmp(choice, "portable") == 0;
+    __builtin_cpu_init();
+    if (!portable && __builtin_cpu_supports("ssse3"))
+        return runCommandsShuffled;
+#endif
+    return runCommandsPortable;
+}
+
 } // namespace
+
+const std::array<uint8_t, kStepKeyMask + 1> commandSteps = makeSteps();
+const std::array<CommandFields, 256> commandFields = makeFields();
+
+void runCommandsPortable(const uint8_t *&ip, const uint8_t *ilimit, uint8_t *&op,
+                         const uint8_t *olimit, const uint8_t *dst)
+{
+    runCommands<PortableCopy>(ip, ilimit, op, olimit, dst);
+}
 
 bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen)
 {
+    static const CommandRunner runFast = chooseRunner();
     const uint8_t *ip = src;
     const uint8_t *const iend = src + srcLen;
     uint8_t *op = dst;
     uint8_t *const oend = dst + dstLen;
 
     // The fast loop runs while both buffers have room for its wide copies.
-    const uint8_t *const ilimit = srcLen >= kInputSlack ? iend - kInputSlack : src;
-    uint8_t *const olimit = dstLen >= kOutputSlack ? oend - kOutputSlack : dst;
+    const uint8_t *const ilimit = srcLen >= kFastInputSlack ? iend - kFastInputSlack : src;
+    const uint8_t *const olimit = dstLen >= kFastOutputSlack ? oend - kFastOutputSlack : dst;
     for (;;) {
-        // Fast loop: no check but the one that sends rare commands below.
-        while (ip < ilimit && op < olimit) {
-            const uint32_t w = load32(ip);
-            const Fields &f = fieldTable[w & 0xFF];
-            const uint32_t b1 = (w >> 8) & 0xFF;
-            const uint32_t pair = (w & 0xFF00) | ((w >> 16) & 0xFF);
-            const size_t literals = f.literalBase + ((b1 >> 6) & f.literalMask);
-            const size_t length = f.lengthBase + ((w >> 24) & f.lengthMask);
-            const size_t offset = f.offsetBase + ((pair & f.pairMask) | (b1 & f.b1Mask));
-            if (offset > size_t(op - dst) + literals)
-                break; // the stop command, or a match before the start
-            const uint8_t *lit = ip + f.size;
-            copy8(op, lit);
-            copy8(op + 8, lit + 8);
-            copy8(op + 16, lit + 16);
-            copy8(op + 24, lit + 24);
-            if (literals > 32) {
-                for (size_t i = 32; i < literals; i += 32)
-                    copy32(op + i, lit + i);
-            }
-            op += literals;
-            ip = lit + literals;
-            op = copyMatchWide(op, offset, length);
-        }
+        runFast(ip, ilimit, op, olimit, dst);
 
         // One command, every field checked against both ends.
         if (ip >= iend)
