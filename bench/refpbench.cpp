@@ -15,14 +15,17 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -43,52 +46,39 @@ struct Random
     }
 };
 
-// Text: words with a skewed frequency, sentences and line breaks.
-void appendText(Bytes &out, size_t n, Random &random)
+// Files of one kind, read whole in name order and joined: the corpus's real
+// text and binaries come from the Qt that Vorland builds against, which every
+// build machine has. Empty when none can be read.
+Bytes joinedFiles(const QString &folder, const QStringList &patterns, bool recursive)
 {
-    std::vector<std::string> words;
-    for (int i = 0; i < 2000; ++i) {
-        std::string w;
-        const int length = 2 + int(random.next() % 9);
-        for (int k = 0; k < length; ++k)
-            w += char('a' + random.next() % 26);
-        words.push_back(w);
+    QStringList paths;
+    QDirIterator it(folder, patterns, QDir::Files | QDir::NoSymLinks,
+                    recursive ? QDirIterator::Subdirectories : QDirIterator::NoIteratorFlags);
+    while (it.hasNext())
+        paths << it.next();
+    paths.sort();
+    Bytes out;
+    for (const QString &path : paths) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = file.readAll();
+        out.insert(out.end(), bytes.begin(), bytes.end());
     }
-    const size_t end = out.size() + n;
-    while (out.size() < end) {
-        const uint32_t r = random.next();
-        // Squaring a uniform number favours the first words, as in real text.
-        const double u = double(r % 100000) / 100000.0;
-        const std::string &w = words[size_t(u * u * u * double(words.size()))];
-        out.insert(out.end(), w.begin(), w.end());
-        out.push_back((r >> 20) % 11 == 0 ? '\n' : ' ');
-    }
-    out.resize(end);
+    return out;
 }
 
-// Binary: fixed-size records of counters, small deltas, flags and ids, with
-// runs of padding and stretches of random bytes.
-void appendBinary(Bytes &out, size_t n, Random &random)
+// `n` bytes of `source` from `at` on, starting over at its end; the pieces
+// repeat only far beyond any codec's window here.
+void appendFrom(Bytes &out, const Bytes &source, size_t &at, size_t n)
 {
-    const size_t end = out.size() + n;
-    uint32_t counter = 0, value = 1000;
-    while (out.size() < end) {
-        if (random.next() % 64 == 0) {
-            for (int i = int(random.next() % 512); i > 0; --i)
-                out.push_back(uint8_t(random.next()));
-            continue;
-        }
-        uint8_t record[32] = {};
-        counter += 1;
-        value += random.next() % 16 - 7;
-        std::memcpy(record, &counter, 4);
-        std::memcpy(record + 4, &value, 4);
-        record[8] = uint8_t(random.next() % 4);
-        const uint32_t id = random.next() % 300;
-        std::memcpy(record + 12, &id, 4);
-        out.insert(out.end(), record, record + sizeof record);
+    for (size_t left = n; left > 0;) {
+        at %= source.size();
+        const size_t take = std::min(left, source.size() - at);
+        out.insert(out.end(), source.begin() + long(at), source.begin() + long(at + take));
+        at += take;
+        left -= take;
     }
-    out.resize(end);
 }
 
 // Image-like: RGBA rows of smooth gradients with a little noise.
@@ -125,31 +115,47 @@ void appendNoise(Bytes &out, size_t n, Random &random)
     out.resize(end);
 }
 
-Bytes makeMixed()
+struct Sources
+{
+    Bytes text;     // Qt's C++ headers
+    Bytes binaries; // Qt's shared libraries
+};
+
+Sources readSources()
+{
+    return {joinedFiles(QLibraryInfo::location(QLibraryInfo::HeadersPath), {"*.h"}, true),
+            joinedFiles(QLibraryInfo::location(QLibraryInfo::LibrariesPath), {"libQt5*.so.5.*"},
+                        false)};
+}
+
+// A third each of text, binaries and RGBA pixels, in 4 MiB pieces taken in
+// turns, as files in an archive would be.
+Bytes makeMixed(const Sources &sources)
 {
     Random random;
     Bytes corpus;
     corpus.reserve(64u << 20);
-    // Interleave the kinds in 4 MiB pieces, as files in an archive would be.
+    size_t textAt = 0, binariesAt = 0;
     for (int i = 0; i < 16; ++i) {
         switch (i % 3) {
-        case 0: appendText(corpus, 4u << 20, random); break;
-        case 1: appendBinary(corpus, 4u << 20, random); break;
+        case 0: appendFrom(corpus, sources.text, textAt, 4u << 20); break;
+        case 1: appendFrom(corpus, sources.binaries, binariesAt, 4u << 20); break;
         default: appendImage(corpus, 4u << 20, random); break;
         }
     }
     return corpus;
 }
 
-Bytes makeKind(int kind)
+Bytes makeKind(int kind, const Sources &sources)
 {
     Random random;
     random.state += uint64_t(kind) * 7919;
     Bytes out;
     const size_t n = 8u << 20;
+    size_t at = 0;
     switch (kind) {
-    case 0: appendText(out, n, random); break;
-    case 1: appendBinary(out, n, random); break;
+    case 0: appendFrom(out, sources.text, at, n); break;
+    case 1: appendFrom(out, sources.binaries, at, n); break;
     case 2: appendImage(out, n, random); break;
     default: appendNoise(out, n, random); break;
     }
@@ -241,7 +247,12 @@ bool writeFile(const QString &path, const Bytes &bytes)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    const Bytes mixed = makeMixed();
+    const Sources sources = readSources();
+    if (sources.text.empty() || sources.binaries.empty()) {
+        std::fprintf(stderr, "refpbench: cannot read Qt's headers or libraries\n");
+        return 1;
+    }
+    const Bytes mixed = makeMixed(sources);
     // "--write-corpus FILE" saves the mixed corpus for other tools and stops.
     if (argc == 3 && std::strcmp(argv[1], "--write-corpus") == 0)
         return writeFile(QString::fromLocal8Bit(argv[2]), mixed) ? 0 : 1;
@@ -249,7 +260,7 @@ int main(int argc, char **argv)
     const char *names[] = {"text", "binaries", "RGBA", "noise", "mixed"};
     std::vector<Bytes> contents;
     for (int kind = 0; kind < 4; ++kind)
-        contents.push_back(makeKind(kind));
+        contents.push_back(makeKind(kind, sources));
     contents.push_back(mixed);
 
     // The anchors on the mixed corpus: memcpy and zlib.
@@ -265,9 +276,11 @@ int main(int argc, char **argv)
         uncompress(out.data(), &size, zpacked.data(), zlength);
     });
 
-    std::printf("Contents of 8 MiB each, and the 64 MiB mix of the first three; level 0 is\n"
-                "the encoder Refp had before. 'vs before' is the decoder Refp had before on\n"
-                "the same stream; LZ4 decodes its own default stream.\n\n");
+    std::printf("Contents of 8 MiB each (text: Qt's headers; binaries: Qt's libraries; RGBA\n"
+                "gradients and noise made here), and the 64 MiB mix of the first three. Level 0\n"
+                "is the encoder Refp had before. 'vs before' is the decoder Refp had before on\n"
+                "the same stream; LZ4 decodes its own default stream. Decoder loop: %s.\n\n",
+                std::getenv("GFXCORE_DECODER") ? std::getenv("GFXCORE_DECODER") : "as chosen");
     std::printf("%-9s %5s %7s %8s %9s %9s %8s %8s\n", "content", "level", "ratio", "vs HC 9",
                 "enc MB/s", "dec MB/s", "vs before", "vs LZ4");
     Measured results[5][4];
