@@ -3,6 +3,7 @@
 
 #include "bigbuilder.h"
 #include "samplefiles.h"
+#include "testdata.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -32,15 +33,6 @@ QImage halves(int width, int height)
     return image;
 }
 
-QByteArray bgra(const QImage &image)
-{
-    QByteArray out;
-    for (int y = 0; y < image.height(); ++y)
-        out +=
-            QByteArray(reinterpret_cast<const char *>(image.constScanLine(y)), image.width() * 4);
-    return out;
-}
-
 } // namespace
 
 void TestCliThumbnail::thumbnails_data()
@@ -50,8 +42,8 @@ void TestCliThumbnail::thumbnails_data()
     QTest::addColumn<int>("size");
     QTest::addColumn<QSize>("expected"); // empty: no thumbnail
     const QImage wide = halves(400, 100), small = halves(40, 24);
-    QTest::newRow("TPI") << "a.tpi" << makeTpi(400, 100, {{0x7D, 400, 100, bgra(wide)}}) << 128
-                         << QSize(128, 32);
+    QTest::newRow("TPI") << "a.tpi" << makeTpi(400, 100, {{0x7D, 400, 100, testdata::bgra(wide)}})
+                         << 128 << QSize(128, 32);
     QTest::newRow("TGA, not enlarged")
         << "b.tga" << makeTga(2, 32, 40, 24, 0x28, tgaPixels(small, 32, true)) << 128
         << QSize(40, 24);
@@ -95,8 +87,8 @@ void TestCliThumbnail::thumbnails()
     environment.insert("PATH", QStringLiteral(VORLAND_BIN) + ":" + environment.value("PATH"));
     process.setProcessEnvironment(environment);
     // Found on PATH, as a file manager finds it.
-    process.setProgram(QStandardPaths::findExecutable(command.takeFirst(),
-                                                      environment.value("PATH").split(':')));
+    process.setProgram(
+        QStandardPaths::findExecutable(command.takeFirst(), environment.value("PATH").split(':')));
     process.setArguments(command);
     process.start();
     QVERIFY(process.waitForFinished(60000));

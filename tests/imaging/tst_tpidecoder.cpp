@@ -18,22 +18,12 @@ DecodeResult decode(const QByteArray &bytes)
     return decodeWith<TpiDecoder>(bytes);
 }
 
-// BGRA bytes of an image, as 0x7D blocks store them.
-QByteArray bgra(const QImage &image)
-{
-    QByteArray out;
-    for (int y = 0; y < image.height(); ++y)
-        out +=
-            QByteArray(reinterpret_cast<const char *>(image.constScanLine(y)), image.width() * 4);
-    return out;
-}
-
 // A 0x7D block of one colour.
 TpiBlock solid(uint16_t w, uint16_t h, QRgb colour)
 {
     QImage image(w, h, QImage::Format_ARGB32);
     image.fill(colour);
-    return {0x7D, w, h, bgra(image)};
+    return {0x7D, w, h, testdata::bgra(image)};
 }
 
 QByteArray sixteen(unsigned v, int count)
@@ -105,7 +95,7 @@ void TestTpiDecoder::cleanupTestCase()
 void TestTpiDecoder::exactBlock()
 {
     const QImage picture = patternImage(16, 8, true);
-    const DecodeResult r = decode(makeTpi(16, 8, {{0x7D, 16, 8, bgra(picture)}}));
+    const DecodeResult r = decode(makeTpi(16, 8, {{0x7D, 16, 8, testdata::bgra(picture)}}));
     QVERIFY(r.ok);
     QVERIFY(r.messages.isEmpty());
     QCOMPARE(r.image, picture);
@@ -208,8 +198,8 @@ void TestTpiDecoder::dxt()
 void TestTpiDecoder::compressedBlocks()
 {
     const QImage picture = patternImage(16, 8, true);
-    const QVector<TpiBlock> blocks{{0x7D, 8, 8, bgra(picture.copy(0, 0, 8, 8))},
-                                   {0x7D, 8, 8, bgra(picture.copy(8, 0, 8, 8))}};
+    const QVector<TpiBlock> blocks{{0x7D, 8, 8, testdata::bgra(picture.copy(0, 0, 8, 8))},
+                                   {0x7D, 8, 8, testdata::bgra(picture.copy(8, 0, 8, 8))}};
     const QByteArray packed = makeTpi(16, 8, blocks, true);
     QVERIFY(packed.contains("Refp"));
     const DecodeResult r = decode(packed);

@@ -49,4 +49,13 @@ QByteArray text(int n, uint32_t seed)
     return out;
 }
 
+QByteArray bgra(const QImage &image)
+{
+    QByteArray out;
+    for (int y = 0; y < image.height(); ++y)
+        out +=
+            QByteArray(reinterpret_cast<const char *>(image.constScanLine(y)), image.width() * 4);
+    return out;
+}
+
 } // namespace testdata
