@@ -31,15 +31,16 @@ constexpr size_t kMaxMatch = 1028;
 // How a level searches and what it pays for a command.
 struct Tuning
 {
-    int maxChain;      // chain links followed per search
-    size_t niceLength; // a match this long is taken without looking further
-    bool lazy;         // try the next position before taking a match
-    long penalty;      // a command's cost to the decoder, in quarter bytes
-    long cutPenalty;   // what cutting a stretch of literals adds to it
-    size_t cutStretch; // literals pending from which a match cuts a stretch
+    int maxChain;        // chain links followed per search
+    size_t niceLength;   // a match this long is taken without looking further
+    bool lazy;           // try the next position before taking a match
+    long penalty;        // a command's cost to the decoder, in quarter bytes
+    long cutPenalty;     // what cutting a stretch of literals adds to it
+    size_t cutStretch;   // literals pending from which a match cuts a stretch
+    long loneCutPenalty; // the cut's cost instead when literals follow the match too
 };
 
-constexpr Tuning kDefault{128, 64, true, 2, 7, 20};
+constexpr Tuning kDefault{256, 128, true, 2, 5, 16, 7};
 
 inline uint32_t read32(const uint8_t *p)
 {
@@ -225,8 +226,10 @@ public:
     {
         insertUpTo(pos);
         const uint8_t *cur = in + pos;
+        // A look-ahead may have entered positions at or past `pos` already;
+        // those are skipped.
         const uint32_t near = head3[hash3(cur)];
-        if (near != kNone && pos - near <= 1024) {
+        if (near != kNone && near < pos && pos - near <= 1024) {
             const size_t length = matchLength(in + near, cur, limit);
             if (length >= 3 && !take(length, pos - near))
                 return;
@@ -234,6 +237,10 @@ public:
         const uint32_t first = read32(cur);
         uint32_t candidate = head[hash4(cur)];
         for (int steps = maxChain; steps > 0 && candidate != kNone; --steps) {
+            if (candidate >= pos) {
+                candidate = chain[candidate & (kWindow - 1)];
+                continue;
+            }
             const size_t offset = pos - candidate;
             if (offset > kWindow)
                 break;
@@ -312,6 +319,8 @@ size_t encodeGreedy(const uint8_t *src, size_t n, uint8_t *dst, const Tuning &tu
 {
     Writer writer(src, n, dst);
     Finder finder(src, n);
+    // Positions from which 4 bytes can be hashed.
+    const size_t searchEnd = n >= 4 ? n - 3 : 0;
     // A match's worth, in quarter bytes: the bytes it saves, less the time
     // the decoder spends on its command, and more when it cuts a stretch of
     // literals that a run would have carried on.
@@ -321,8 +330,18 @@ size_t encodeGreedy(const uint8_t *src, size_t n, uint8_t *dst, const Tuning &tu
         const bool cuts = writer.pending(pos) >= tuning.cutStretch;
         return 4 * match.score() - tuning.penalty - (cuts ? tuning.cutPenalty : 0);
     };
-    // Positions from which 4 bytes can be hashed.
-    const size_t searchEnd = n >= 4 ? n - 3 : 0;
+    // A short match in the middle of a stretch of literals, with no match
+    // worth taking at its end either, splits one run command into two and
+    // adds its own, to save a byte or two: through noise-like data, that is
+    // most of the decoder's work for almost none of the bytes.
+    auto lone = [&](const Match &match, size_t pos) {
+        if (4 * match.score() - tuning.penalty - tuning.loneCutPenalty > 0 ||
+            writer.pending(pos) < tuning.cutStretch)
+            return false;
+        const size_t end = pos + match.length;
+        return end >= searchEnd ||
+               finder.best(end, tuning.maxChain, tuning.niceLength).score() <= 0;
+    };
     size_t pos = 0;
     while (pos < searchEnd) {
         Match match = finder.best(pos, tuning.maxChain, tuning.niceLength);
@@ -336,6 +355,10 @@ size_t encodeGreedy(const uint8_t *src, size_t n, uint8_t *dst, const Tuning &tu
                 break;
             ++pos;
             match = next;
+        }
+        if (lone(match, pos)) {
+            ++pos;
+            continue;
         }
         writer.match(pos, match);
         pos += match.length;
