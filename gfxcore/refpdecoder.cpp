@@ -96,8 +96,10 @@ constexpr std::array<uint8_t, kStepKeyMask + 1> makeSteps()
     return steps;
 }
 
-// How the portable loop rebuilds the first 16 bytes of a match whose offset
-// is below 16 in two 64-bit registers, the offset's bytes repeated.
+// How the portable loop rebuilds the first 32 bytes of a match whose offset
+// is below 16 in four 64-bit registers, the offset's bytes repeated. Built
+// in registers, they are stored once and never read back right away, which
+// would make the processor wait for the stores.
 struct Period
 {
     uint64_t seedMask; // the offset's bytes of the first word (all of them from 8 on)
@@ -106,6 +108,12 @@ struct Period
     uint64_t wrapMask; // the first word kept as the second word's start (below 8)
     uint8_t nextShift; // bits the second word's start is shifted down
     uint8_t wrapShift; // bits the first word is shifted up into the second
+    // The third and fourth words repeat the bytes a period P back, P the
+    // offset's smallest multiple of at least 8: each is the two words before
+    // it shifted down by r = 16 - P bytes (1 to 8), in two steps so that no
+    // shift is by 64.
+    uint8_t downShift; // 8r - 1
+    uint8_t upShift;   // 64 - 8r
     uint8_t back;      // the offset's smallest multiple of at least 16
 };
 
@@ -128,10 +136,16 @@ constexpr std::array<Period, 16> makePeriods()
             for (unsigned k = 0; k < 8; k += p)
                 repeat |= 1ull << (8 * k);
             const unsigned phase = 8 % p;
-            e = {lowBytes(p), repeat, 0, ~0ull, uint8_t(8 * phase), uint8_t(8 * (p - phase)), 0};
+            e = {lowBytes(p), repeat, 0, ~0ull, uint8_t(8 * phase), uint8_t(8 * (p - phase)),
+                 0,           0,      0};
         } else {
-            e = {~0ull, 1, lowBytes(p - 8), 0, 0, uint8_t(8 * (p - 8)), 0};
+            e = {~0ull, 1, lowBytes(p - 8), 0, 0, uint8_t(8 * (p - 8)), 0, 0, 0};
         }
+        unsigned period = p;
+        while (period < 8)
+            period += p;
+        e.downShift = uint8_t(8 * (16 - period) - 1);
+        e.upShift = uint8_t(64 - 8 * (16 - period));
         unsigned back = p;
         while (back < 16)
             back += p;
@@ -150,9 +164,10 @@ inline void store64(uint8_t *p, uint64_t v)
     std::memcpy(p, &v, 8);
 }
 
-// A match's first 32 bytes: two 16-byte copies from 16 on (the second reads
-// what the first wrote when the offset is below 32), else 16 bytes from
-// registers and a copy of them.
+// A match's first 32 bytes, none of them read back from what the copy has
+// just written: from offset 16 on, the 32 bytes at its source, then (below
+// 32) its first 16 bytes again where they repeat; below 16, words built in
+// registers.
 struct PortableCopy
 {
     static void copy(uint8_t *op, size_t offset, size_t length)
@@ -160,16 +175,26 @@ struct PortableCopy
         const uint8_t *from = op - offset;
         size_t back = offset;
         if (offset >= 16) {
-            copy16(op, from);
-            copy16(op + 16, from + 16);
+            uint8_t head[16], next[16];
+            std::memcpy(head, from, 16);
+            std::memcpy(next, from + 16, 16);
+            std::memcpy(op, head, 16);
+            std::memcpy(op + 16, next, 16);
+            // Past the match's 32 bytes from offset 32 on: overwritten by its
+            // tail or by the commands after it.
+            std::memcpy(op + (offset < 32 ? offset : 32), head, 16);
         } else {
             const Period &e = periods[offset];
             const uint64_t first = (loadLittle64(from) & e.seedMask) * e.repeat;
             const uint64_t start = (loadLittle64(from + 8) & e.nextMask) | (first & e.wrapMask);
+            const uint64_t second = (start >> e.nextShift) | (first << e.wrapShift);
+            const uint64_t third = ((first >> e.downShift) >> 1) | (second << e.upShift);
+            const uint64_t fourth = ((second >> e.downShift) >> 1) | (third << e.upShift);
             store64(op, first);
-            store64(op + 8, (start >> e.nextShift) | (first << e.wrapShift));
+            store64(op + 8, second);
+            store64(op + 16, third);
+            store64(op + 24, fourth);
             back = e.back;
-            copy16(op + 16, op + 16 - back);
         }
         if (length > 32)
             copyMatchTail(op, back, length);

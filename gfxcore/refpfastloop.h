@@ -44,7 +44,7 @@ constexpr size_t kFastMaxMatch = 1028;
 // loop reads from a command's start.
 constexpr size_t kFastInputSlack = 8 + 128;
 // The most it writes from a command's start: 112 literals, then a match in
-// 16-byte chunks, the first 32 bytes always.
+// 16-byte chunks, the first 48 bytes always.
 constexpr size_t kFastOutputSlack = 128 + kFastMaxMatch + 64;
 
 inline uint64_t loadLittle64(const uint8_t *p)
@@ -70,7 +70,7 @@ inline void copy16(uint8_t *d, const uint8_t *s)
 // slack, and stops before one that needs the exact decoder: the stop command,
 // or a match that reaches before the output's start. MatchCopy::copy(op,
 // offset, length) writes a match of any length at `op`, writing no more than
-// 32 bytes or the length rounded up to 16 past it.
+// 48 bytes or the length rounded up to 16 past it.
 template <typename MatchCopy>
 inline void runCommands(const uint8_t *&ipRef, const uint8_t *ilimit, uint8_t *&opRef,
                         const uint8_t *olimit, const uint8_t *dst)
