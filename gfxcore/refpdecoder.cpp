@@ -136,10 +136,16 @@ constexpr std::array<Period, 16> makePeriods()
             for (unsigned k = 0; k < 8; k += p)
                 repeat |= 1ull << (8 * k);
             const unsigned phase = 8 % p;
-            e = {lowBytes(p), repeat, 0, ~0ull, uint8_t(8 * phase), uint8_t(8 * (p - phase)),
-                 0,           0,      0};
+            e.seedMask = lowBytes(p);
+            e.repeat = repeat;
+            e.wrapMask = ~0ull;
+            e.nextShift = uint8_t(8 * phase);
+            e.wrapShift = uint8_t(8 * (p - phase));
         } else {
-            e = {~0ull, 1, lowBytes(p - 8), 0, 0, uint8_t(8 * (p - 8)), 0, 0, 0};
+            e.seedMask = ~0ull;
+            e.repeat = 1;
+            e.nextMask = lowBytes(p - 8);
+            e.wrapShift = uint8_t(8 * (p - 8));
         }
         unsigned period = p;
         while (period < 8)
