@@ -106,27 +106,6 @@ int ArchiveFs::add(int folder, const std::string &name, bool isFolder)
     return made;
 }
 
-int ArchiveFs::find(const char *path) const
-{
-    int at = 0;
-    const char *p = path;
-    while (*p) {
-        while (*p == '/')
-            ++p;
-        if (!*p)
-            break;
-        const char *end = std::strchr(p, '/');
-        const std::string name = end ? std::string(p, size_t(end - p)) : std::string(p);
-        if (!nodes[size_t(at)].folder)
-            return -1;
-        at = child(at, name);
-        if (at < 0)
-            return -1;
-        p += name.size();
-    }
-    return at;
-}
-
 void ArchiveFs::use(int index)
 {
     Cached &entry = cache[index];

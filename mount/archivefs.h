@@ -46,8 +46,6 @@ public:
     ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes = 256ull << 20);
     ~ArchiveFs();
 
-    // The node at a "/"-separated path ("/" is the root, node 0), or -1.
-    int find(const char *path) const;
     // The child of `folder` named `name`, or -1.
     int child(int folder, const std::string &name) const;
     int nodeCount() const { return int(nodes.size()); }
