@@ -78,7 +78,8 @@ int runCompress(const QStringList &arguments)
     const size_t length =
         GfxCoreCodec::compress(input.data(), input.size(), stream.get(), capacity, files.level);
     if (length == 0) {
-        printError(QStringLiteral("cannot compress %1").arg(files.in));
+        // Size and room are checked above: only the encoder's memory is left.
+        printError(QStringLiteral("Not enough memory to compress %1").arg(files.in));
         return Failure;
     }
     return writeWholeFile(files.out, stream.get(), length) ? Success : Failure;

@@ -5,6 +5,8 @@
 #include "refpdecoder.h"
 #include "refpencoder.h"
 
+#include <new>
+
 using refp::Header;
 
 extern "C" {
@@ -64,7 +66,13 @@ size_t GfxCore_CompressLevel(const void *src, size_t srcLen, void *dst, size_t d
         return 0;
     static const uint8_t empty = 0;
     const auto *in = src ? static_cast<const uint8_t *>(src) : &empty;
-    return refp::encode(in, srcLen, static_cast<uint8_t *>(dst), level);
+    // The encoder's tables are the only thing it allocates; without the
+    // memory for them, the caller hears of it as of any other failure.
+    try {
+        return refp::encode(in, srcLen, static_cast<uint8_t *>(dst), level);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
 }
 
 } // extern "C"

@@ -51,7 +51,8 @@ GFXCORE_API size_t GfxCore_CompressBound(size_t srcLen);
 
 /* Compresses `srcLen` bytes into `dst` at the default level. Returns the
  * stream's length, or 0 when `srcLen` is 4 GiB or more (the format cannot
- * declare it) or `dstCapacity` is below GfxCore_CompressBound(srcLen). */
+ * declare it), `dstCapacity` is below GfxCore_CompressBound(srcLen) or the
+ * encoder's tables (a few MiB) cannot be allocated. */
 GFXCORE_API size_t GfxCore_Compress(const void *src, size_t srcLen, void *dst, size_t dstCapacity);
 
 /* The levels of GfxCore_CompressLevel. Every level's stream unpacks with
