@@ -92,10 +92,12 @@ void Vorland::showPreview(ArchiveFile *file)
     switch (unpackIfCompressed(bytes)) {
     case UnpackResult::Plain:
     case UnpackResult::Unpacked: break;
-    case UnpackResult::Damaged:
-        vorland::report(
-            QStringLiteral("The file's compressed data is damaged and cannot be unpacked."));
-        return;
+    case UnpackResult::Undecodable:
+        // Most likely a stored file whose first bytes happen to read as a
+        // Refp header: shown as stored, after saying so.
+        vorland::report(QStringLiteral("%1 %2; its stored bytes are shown.")
+                            .arg(file->name, undecodableText()));
+        break;
     case UnpackResult::TooLarge:
         vorland::report(
             QStringLiteral("%1 unpacks to more than 2 GiB, too much to preview.").arg(file->name));

@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "bigwriter.h"
+#include "entrydata.h"
 #include "gfxcorecodec.h"
 
 #include <QFile>
@@ -149,7 +150,10 @@ private:
 };
 
 // A file's bytes as they go into the archive: Refp-compressed when that
-// makes them smaller, else (`stored`) copied as they are.
+// makes them smaller, else (`stored`) copied as they are. A file whose own
+// first bytes read as a Refp header is never stored as it is: readers would
+// take it for a stream. It goes in as a stream of itself, compressed or, at
+// `level` 0, literal runs only.
 struct Packed
 {
     bool stored = true;
@@ -182,6 +186,10 @@ Packed compressFile(const QString &name, int level)
         packed.problem = QStringLiteral("cannot read %1: %2").arg(name, systemError());
         return packed;
     }
+    const auto *bytes = static_cast<const char *>(map.address);
+    const bool mustWrap = startsLikeRefp(bytes, map.length);
+    if (level == GfxCoreCodec::kStoreLevel && !mustWrap)
+        return packed;
     const size_t capacity = GfxCoreCodec::compressBound(map.length);
     packed.bytes.reset(new (std::nothrow) char[capacity]);
     if (!packed.bytes) {
@@ -189,15 +197,35 @@ Packed compressFile(const QString &name, int level)
             QStringLiteral("Not enough memory to compress %1 (%2 bytes)").arg(name).arg(size);
         return packed;
     }
-    const size_t n =
-        GfxCoreCodec::compress(map.address, map.length, packed.bytes.get(), capacity, level);
-    if (n > 0 && n < map.length) {
+    const size_t n = GfxCoreCodec::compress(bytes, map.length, packed.bytes.get(), capacity, level);
+    if (n > 0 && (n < map.length || mustWrap)) {
         packed.stored = false;
         packed.size = n;
+    } else if (mustWrap) {
+        packed.problem = QStringLiteral("cannot store %1: its bytes begin like a Refp stream, "
+                                        "and it could not be written as one")
+                             .arg(name);
     } else {
         packed.bytes.reset();
     }
     return packed;
+}
+
+// True when the file `fd` begins with bytes that read as a Refp header.
+bool fileStartsLikeRefp(int fd, quint64 size)
+{
+    char head[16];
+    const size_t want = size_t(qMin<quint64>(size, sizeof head));
+    size_t got = 0;
+    while (got < want) {
+        const ssize_t n = ::pread(fd, head + got, want - got, off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += size_t(n);
+    }
+    return startsLikeRefp(head, got);
 }
 
 // Appends the file `name` to `out`: `packed` when it holds compressed bytes,
@@ -234,6 +262,11 @@ bool appendFile(Sink &out, const QString &name, const Packed *packed, QString &p
     if (out.written() + size > kMaxArchive) {
         problem = tooLarge();
         return false;
+    }
+    if (!packed && fileStartsLikeRefp(in.fd, size)) {
+        // Rare: about one file of random bytes in 16,000.
+        const Packed wrapped = compressFile(name, GfxCoreCodec::kStoreLevel);
+        return appendFile(out, name, &wrapped, problem);
     }
     if (!out.copyFrom(in.fd, 0, size, name)) {
         problem = out.problem();
@@ -337,7 +370,11 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         problem = tooLarge();
         return false;
     }
-    if (wholeFile && !GfxCoreCodec::isLoaded()) {
+    // Without the codec a file whose bytes begin like a Refp stream could
+    // not be told apart, and would be stored as one.
+    const bool files =
+        std::any_of(entries.begin(), entries.end(), [](const Entry &entry) { return !entry.kept; });
+    if ((wholeFile || files) && !GfxCoreCodec::isLoaded()) {
         problem = QStringLiteral("the Refp codec (GfxCore) is not available");
         return false;
     }

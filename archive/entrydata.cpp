@@ -12,28 +12,49 @@ namespace {
 constexpr quint64 kMaxBytes = quint64(std::numeric_limits<int>::max()) - 64;
 constexpr size_t kPiece = 1024 * 1024;
 
-// Unpacks the Refp stream at `source` into the buffer `allocate` gives for
-// its declared size (null: no memory). Plain for bytes that are not a stream
-// and for a stream that declares nothing.
+// Unpacks the Compressed entry at `source` into the buffer `allocate` gives
+// for its declared size (null: no memory).
 UnpackResult unpackStream(const char *source, size_t length,
                           const std::function<char *(uint32_t)> &allocate)
 {
-    const uint32_t n = GfxCoreCodec::unpackedSize(source, length);
-    if (n == 0) {
-        // A header that declares more than its stream can produce answers 0
-        // too, and is damage rather than plain data.
-        const bool implausible = GfxCoreCodec::isCompressed(source, length) &&
-                                 !GfxCoreCodec::unpack(source, length, nullptr, 0);
-        return implausible ? UnpackResult::Damaged : UnpackResult::Plain;
+    switch (entryForm(source, length, length)) {
+    case EntryForm::Stored: return UnpackResult::Plain;
+    case EntryForm::Undecodable: return UnpackResult::Undecodable;
+    case EntryForm::Compressed: break;
     }
+    const uint32_t n = GfxCoreCodec::unpackedSize(source, length);
     char *out = allocate(n);
     if (!out)
         return UnpackResult::NoMemory;
     return GfxCoreCodec::unpack(source, length, out, n) ? UnpackResult::Unpacked
-                                                        : UnpackResult::Damaged;
+                                                        : UnpackResult::Undecodable;
 }
 
 } // namespace
+
+EntryForm entryForm(const char *head, size_t headLength, quint64 storedLength)
+{
+    if (!GfxCoreCodec::isCompressed(head, headLength))
+        return EntryForm::Stored;
+    // The size the header declares, whatever the stream's length: no stream
+    // reaches 4 GiB times the most one byte can produce.
+    const quint64 anyLength = quint64(1) << 32;
+    if (GfxCoreCodec::streamUnpackedSize(head, headLength, anyLength) == 0)
+        return EntryForm::Stored; // a stream of nothing stands for itself
+    return GfxCoreCodec::streamUnpackedSize(head, headLength, storedLength) > 0
+               ? EntryForm::Compressed
+               : EntryForm::Undecodable;
+}
+
+bool startsLikeRefp(const char *head, size_t headLength)
+{
+    return GfxCoreCodec::isCompressed(head, headLength);
+}
+
+QString undecodableText()
+{
+    return QStringLiteral("looks Refp-compressed but does not decode");
+}
 
 UnpackResult unpackIfCompressed(QByteArray &bytes)
 {
@@ -83,10 +104,12 @@ EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw
         if (read != EntryRead::Whole && read != EntryRead::Truncated)
             return fromRead(read);
     }
-    if (raw || !GfxCoreCodec::isCompressed(head.constData(), size_t(head.size())))
+    if (raw ||
+        entryForm(head.constData(), size_t(head.size()), result.present) == EntryForm::Stored)
         return fromRead(archive.readEntryPieces(entry, take));
 
-    // A Refp stream: all of it in memory, then its output in pieces.
+    // A Refp stream: all of it in memory, then its output in pieces; its
+    // stored bytes when it does not decode.
     std::unique_ptr<char[]> stored(new (std::nothrow) char[size_t(result.present) + 1]);
     if (!stored)
         return fromRead(EntryRead::NoMemory);
@@ -105,10 +128,14 @@ EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw
         unpacked.reset(new (std::nothrow) char[n]);
         return unpacked.get();
     })) {
-    case UnpackResult::Plain: // a stream declaring no bytes stands for itself
-        return fromRead(take(stored.get(), filled) ? read : EntryRead::Stopped);
+    case UnpackResult::Plain: // not reached: the head said otherwise
+    case UnpackResult::Undecodable:
+        unpacked.reset();
+        if (!take(stored.get(), filled))
+            return fromRead(EntryRead::Stopped);
+        result.kind = EntryResult::Undecodable;
+        return result;
     case UnpackResult::Unpacked: break;
-    case UnpackResult::Damaged: result.kind = EntryResult::Damaged; return result;
     case UnpackResult::TooLarge:
     case UnpackResult::NoMemory: result.kind = EntryResult::NoMemory; return result;
     }
@@ -134,10 +161,12 @@ bool entryStorage(const BigArchive &archive, const std::vector<const BigEntry *>
         // The declared size must be plausible for the whole stream, which is
         // the stored size rather than the 16 bytes read.
         const QByteArray &start = starts[i];
-        const uint32_t declared = GfxCoreCodec::streamUnpackedSize(
-            start.constData(), size_t(start.size()), archive.presentBytes(*chosen[i]));
-        storage[i].compressed = declared > 0;
-        storage[i].unpackedSize = declared > 0 ? declared : quint32(chosen[i]->size);
+        const quint64 present = archive.presentBytes(*chosen[i]);
+        storage[i].form = entryForm(start.constData(), size_t(start.size()), present);
+        storage[i].unpackedSize =
+            storage[i].compressed()
+                ? GfxCoreCodec::streamUnpackedSize(start.constData(), size_t(start.size()), present)
+                : quint32(chosen[i]->size);
     }
     return true;
 }
@@ -152,13 +181,14 @@ QString describeEntryResult(const EntryResult &result, const BigEntry &entry)
             .arg(result.present)
             .arg(size);
     case EntryResult::Unreadable: return QStringLiteral("the archive can no longer be read");
-    case EntryResult::Damaged:
+    case EntryResult::Undecodable:
         return result.present < size
-                   ? QStringLiteral("its Refp-compressed data is cut short by the end of the "
-                                    "archive (%1 of %2 bytes exist)")
+                   ? QStringLiteral("it %1: it is cut short by the end of the archive (%2 of "
+                                    "%3 bytes exist)")
+                         .arg(undecodableText())
                          .arg(result.present)
                          .arg(size)
-                   : QStringLiteral("its Refp-compressed data is damaged");
+                   : QStringLiteral("it %1").arg(undecodableText());
     case EntryResult::NoMemory: return QStringLiteral("Not enough memory to read and unpack it");
     case EntryResult::Done:
     case EntryResult::Stopped: break;

@@ -43,9 +43,11 @@ public:
     // Largest stream compress() can write for `length` bytes.
     static size_t compressBound(size_t length);
     // Writes a Refp stream of `length` bytes (under 4 GiB) into `dest`, which
-    // holds at least compressBound(length) bytes, at `level` (1 fast, 2 the
-    // default, 3 best). Returns its length, 0 on failure.
+    // holds at least compressBound(length) bytes, at `level` (0 literals only,
+    // 1 fast, 2 the default, 3 best). Returns its length, 0 on failure.
     static size_t compress(const void *source, size_t length, void *dest, size_t capacity,
                            int level = kDefaultLevel);
     static constexpr int kDefaultLevel = 2;
+    // Literal runs only: a valid stream of any bytes, at copying speed.
+    static constexpr int kStoreLevel = 0;
 };

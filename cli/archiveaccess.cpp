@@ -113,7 +113,7 @@ bool entryBytes(const BigArchive &archive, const BigEntry &entry, bool raw, QByt
         switch (unpackIfCompressed(out)) {
         case UnpackResult::Plain:
         case UnpackResult::Unpacked: break;
-        case UnpackResult::Damaged: result.kind = EntryResult::Damaged; break;
+        case UnpackResult::Undecodable: result.kind = EntryResult::Undecodable; break;
         case UnpackResult::TooLarge:
             problem = QStringLiteral("it unpacks to more than 2 GiB");
             return false;

@@ -55,8 +55,14 @@ std::optional<int> openForReading(VerbParser &verb, const QStringList &arguments
 bool storageOf(const BigArchive &archive, const std::vector<const BigEntry *> &chosen,
                std::vector<EntryStorage> &storage)
 {
-    if (entryStorage(archive, chosen, storage))
+    if (entryStorage(archive, chosen, storage)) {
+        for (size_t i = 0; i < chosen.size(); ++i) {
+            if (storage[i].form == EntryForm::Undecodable)
+                printError(QStringLiteral("warning: %1 %2; it is counted as stored")
+                               .arg(chosen[i]->pathText(), undecodableText()));
+        }
         return true;
+    }
     printError(QStringLiteral("%1: cannot be read any more").arg(archive.path));
     return false;
 }
@@ -93,7 +99,8 @@ void printLong(const std::vector<const BigEntry *> &chosen,
         text +=
             row.arg(stored, 10)
                 .arg(storage[i].unpackedSize, 10)
-                .arg(storage[i].compressed ? QStringLiteral("refp") : QStringLiteral("stored"), -6)
+                .arg(storage[i].compressed() ? QStringLiteral("refp") : QStringLiteral("stored"),
+                     -6)
                 .arg(saving(stored, storage[i].unpackedSize), 6)
                 .arg(typeOf(*chosen[i]), -16)
                 .arg(escapedForTerminal(chosen[i]->pathText()));
@@ -133,7 +140,7 @@ int runInfo(const QStringList &arguments)
         return Failure;
     quint64 compressedEntries = 0, unpacked = 0;
     for (const EntryStorage &each : storage) {
-        compressedEntries += each.compressed;
+        compressedEntries += each.compressed();
         unpacked += each.unpackedSize;
     }
 
@@ -206,7 +213,7 @@ int runList(const QStringList &arguments)
                                        {"offset", double(quint32(entry.offset))},
                                        {"size", double(quint32(entry.size))},
                                        {"type", typeOf(entry)},
-                                       {"compressed", storage[i].compressed},
+                                       {"compressed", storage[i].compressed()},
                                        {"unpackedSize", double(storage[i].unpackedSize)}});
         }
         printJson(QJsonObject{{"entryCount", double(archive.entryCount)}, {"entries", entries}});
@@ -237,7 +244,8 @@ int runCat(const QStringList &arguments)
                        "Refp-compressed. ENTRY is the stored path (\"/\" stands for \"\\\");\n"
                        "the first entry of that path in directory order is taken. An entry\n"
                        "that reaches past the end of the archive gives the bytes that exist,\n"
-                       "a warning and exit status 1."));
+                       "a warning and exit status 1; so does one that looks Refp-compressed\n"
+                       "but does not decode, whose stored bytes are written."));
     const QCommandLineOption rawOption(QStringLiteral("raw"),
                                        QStringLiteral("Write the bytes as stored."));
     verb.addOption(rawOption);

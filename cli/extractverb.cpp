@@ -26,8 +26,9 @@ int runExtract(const QStringList &arguments)
                        "Nothing is written outside DIR, symbolic links in it are not\n"
                        "followed, and the archive being read is never replaced. An entry\n"
                        "that reaches past the end of the archive is written as the bytes\n"
-                       "that exist, with a warning. Exit status 1 when any entry was not\n"
-                       "written whole."));
+                       "that exist, with a warning; one that looks Refp-compressed but does\n"
+                       "not decode is written as stored, with a warning. Exit status 1 when\n"
+                       "any entry was not written whole and unpacked."));
     const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output")},
                                        QStringLiteral("Folder to extract into."),
                                        QStringLiteral("DIR"));
@@ -35,7 +36,10 @@ int runExtract(const QStringList &arguments)
                                              QStringLiteral("Replace existing files."));
     const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                          QStringLiteral("No progress and no warnings."));
-    verb.addOptions({outOption, overwriteOption, quietOption});
+    const QCommandLineOption rawOption(QStringLiteral("raw"),
+                                       QStringLiteral("Write the bytes as stored, unpacking "
+                                                      "nothing."));
+    verb.addOptions({outOption, overwriteOption, rawOption, quietOption});
     verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive."));
     verb.addPositional(QStringLiteral("ENTRY"),
                        QStringLiteral("Entries or patterns to extract (default: all)."),
@@ -48,6 +52,7 @@ int runExtract(const QStringList &arguments)
     const QString archivePath = names.takeFirst();
     const bool overwrite = verb.parser.isSet(overwriteOption);
     const bool quiet = verb.parser.isSet(quietOption);
+    const bool raw = verb.parser.isSet(rawOption);
 
     BigArchive archive;
     if (!openArchive(archivePath, archive))
@@ -88,16 +93,20 @@ int runExtract(const QStringList &arguments)
             continue;
         }
         const EntryResult result = sendEntry(
-            archive, *entry, false, [&](const char *p, size_t n) { return file.write(p, n); });
+            archive, *entry, raw, [&](const char *p, size_t n) { return file.write(p, n); });
         if (result.kind == EntryResult::Stopped) {
             warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), file.problem()));
-        } else if (result.kind != EntryResult::Done && result.kind != EntryResult::Truncated) {
+        } else if (result.kind != EntryResult::Done && result.kind != EntryResult::Truncated &&
+                   result.kind != EntryResult::Undecodable) {
             warn(QStringLiteral("skipped %1: %2")
                      .arg(entry->pathText(), describeEntryResult(result, *entry)));
         } else if (!file.commit()) {
             warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), file.problem()));
         } else if (result.kind == EntryResult::Truncated) {
             warn(QStringLiteral("%1 written short: %2")
+                     .arg(entry->pathText(), describeEntryResult(result, *entry)));
+        } else if (result.kind == EntryResult::Undecodable) {
+            warn(QStringLiteral("%1 written as stored: %2")
                      .arg(entry->pathText(), describeEntryResult(result, *entry)));
         }
     }

@@ -52,7 +52,7 @@ QImage archivePicture(const QString &path, QString &problem)
         QByteArray bytes;
         if (archive.readEntry(entry, bytes) != EntryRead::Whole ||
             GfxCoreCodec::unpackedSize(bytes.constData(), size_t(bytes.size())) > kMaxEntryBytes ||
-            unpackIfCompressed(bytes) > UnpackResult::Unpacked)
+            unpackIfCompressed(bytes) > UnpackResult::Undecodable)
             continue;
         const DecodedPicture picture = decodePicture(
             kind, reinterpret_cast<const uchar *>(bytes.constData()), quint32(bytes.size()));

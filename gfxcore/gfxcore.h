@@ -57,11 +57,12 @@ GFXCORE_API size_t GfxCore_Compress(const void *src, size_t srcLen, void *dst, s
 
 /* The levels of GfxCore_CompressLevel. Every level's stream unpacks with
  * GfxCore_Unpack, and a stream decodes the faster the fewer its commands. */
+#define GFXCORE_LEVEL_STORE 0   /* literal runs only: about 1% larger, at copying speed */
 #define GFXCORE_LEVEL_FAST 1    /* greedy: several times faster, a larger stream */
 #define GFXCORE_LEVEL_DEFAULT 2 /* lazy, weighing each match against decode time */
 #define GFXCORE_LEVEL_BEST 3    /* an optimal parse: the smallest stream, slowly */
 
-/* GfxCore_Compress at `level` (1 to 3; other values are taken as the nearest). */
+/* GfxCore_Compress at `level` (0 to 3; other values are taken as the nearest). */
 GFXCORE_API size_t GfxCore_CompressLevel(const void *src, size_t srcLen, void *dst,
                                          size_t dstCapacity, int level);
 

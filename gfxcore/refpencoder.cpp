@@ -469,7 +469,9 @@ size_t encodeBest(const uint8_t *src, size_t n, uint8_t *dst)
 
 size_t encode(const uint8_t *src, size_t n, uint8_t *dst, int level)
 {
-    if (level <= 1)
+    if (level <= kStoreLevel)
+        return Writer(src, n, dst).finish();
+    if (level == 1)
         return encodeFast(src, n, dst);
     if (level >= 3)
         return encodeBest(src, n, dst);

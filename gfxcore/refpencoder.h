@@ -11,8 +11,9 @@ inline size_t encodeBound(size_t n)
     return n + n / 112 + 16;
 }
 
-// The levels: 1 fast (greedy), 2 the default (lazy), 3 best (an optimal
-// parse, slow). Every level's stream decodes with the one decoder.
+// The levels: 0 stores (literal runs only, no search), 1 fast (greedy), 2 the default (lazy), 3
+// best (an optimal parse, slow). Every level's stream decodes with the one decoder.
+constexpr int kStoreLevel = 0;
 constexpr int kFastLevel = 1;
 constexpr int kDefaultLevel = 2;
 constexpr int kBestLevel = 3;

@@ -73,7 +73,10 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes)
         const int file = add(folder, name, false);
         Node &node = nodes[size_t(file)];
         node.entry = all[i];
-        node.compressed = storage[i].compressed;
+        node.compressed = storage[i].compressed();
+        if (storage[i].form == EntryForm::Undecodable)
+            warnings << QStringLiteral("%1 %2: it is shown as stored")
+                            .arg(all[i]->pathText(), undecodableText());
         node.size = node.compressed ? storage[i].unpackedSize : archive.presentBytes(*all[i]);
     }
 }

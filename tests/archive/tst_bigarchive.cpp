@@ -12,6 +12,9 @@
 
 #include <QtTest>
 
+Q_DECLARE_METATYPE(EntryForm)
+Q_DECLARE_METATYPE(UnpackResult)
+
 class TestBigArchive : public QObject
 {
     Q_OBJECT
@@ -31,6 +34,7 @@ private slots:
     void wholeFileCompressed();
     void damagedWholeFileLeavesTheArchive();
     void fromMemory();
+    void unpackEntries_data();
     void unpackEntries();
     void folderTree();
     void safePaths_data();
@@ -295,23 +299,42 @@ void TestBigArchive::fromMemory()
              BigArchive::Status::DamagedCompression);
 }
 
-void TestBigArchive::unpackEntries()
+void TestBigArchive::unpackEntries_data()
 {
-    QByteArray plain("not compressed");
-    QCOMPARE(unpackIfCompressed(plain), UnpackResult::Plain);
-    QCOMPARE(plain, QByteArray("not compressed"));
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<EntryForm>("form");
+    QTest::addColumn<UnpackResult>("result");
+    QTest::addColumn<QByteArray>("after");
 
     const QByteArray text = testdata::text(5000);
-    QByteArray packed = refpCompress(text);
-    QCOMPARE(unpackIfCompressed(packed), UnpackResult::Unpacked);
-    QCOMPARE(packed, text);
+    const QByteArray packed = refpCompress(text);
+    const QByteArray undecodable("\x10\xFB\x00\x00\x08\xE0xyzw", 10);
+    const QByteArray implausible("\x90\xFB\xFF\xFF\xFF\xFF\xE0xyzw", 11);
+    const QByteArray empty("\x10\xFB\x00\x00\x00\xFC", 6);
+    QTest::newRow("plain") << QByteArray("not compressed") << EntryForm::Stored
+                           << UnpackResult::Plain << QByteArray("not compressed");
+    QTest::newRow("header cut short") << QByteArray("\x10\xFB\x00", 3) << EntryForm::Stored
+                                      << UnpackResult::Plain << QByteArray("\x10\xFB\x00", 3);
+    QTest::newRow("declares nothing") << empty << EntryForm::Stored << UnpackResult::Plain << empty;
+    QTest::newRow("stream") << packed << EntryForm::Compressed << UnpackResult::Unpacked << text;
+    QTest::newRow("stream cut short") << packed.chopped(1) << EntryForm::Compressed
+                                      << UnpackResult::Undecodable << packed.chopped(1);
+    QTest::newRow("does not decode")
+        << undecodable << EntryForm::Compressed << UnpackResult::Undecodable << undecodable;
+    QTest::newRow("declares too much")
+        << implausible << EntryForm::Undecodable << UnpackResult::Undecodable << implausible;
+}
 
-    for (const QByteArray &damaged :
-         {refpCompress(text).chopped(1), QByteArray("\x90\xFB\xFF\xFF\xFF\xFF\xE0xyzw", 11)}) {
-        QByteArray bytes = damaged;
-        QCOMPARE(unpackIfCompressed(bytes), UnpackResult::Damaged);
-        QCOMPARE(bytes, damaged);
-    }
+void TestBigArchive::unpackEntries()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(EntryForm, form);
+    QFETCH(UnpackResult, result);
+    QFETCH(QByteArray, after);
+    QCOMPARE(entryForm(bytes.constData(), size_t(qMin(bytes.size(), 16)), quint64(bytes.size())),
+             form);
+    QCOMPARE(unpackIfCompressed(bytes), result);
+    QCOMPARE(bytes, after);
 }
 
 void TestBigArchive::folderTree()
