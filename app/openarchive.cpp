@@ -8,8 +8,10 @@
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTableView>
 
 void Vorland::openArchive()
 {
@@ -74,4 +76,40 @@ void Vorland::resetArchive()
     model->currentFolder = &model->rootFolder;
     model->refresh();
     setWindowTitle(QStringLiteral("Vorland"));
+}
+
+bool Vorland::reloadChangedArchive(const QString &fileName)
+{
+    // The folder shown, as names from the root.
+    QStringList names;
+    for (const ArchiveFolder *f = model->currentFolder; f->parent; f = f->parent)
+        names.prepend(f->name);
+    auto opened = std::make_unique<BigArchive>();
+    if (opened->open(archivePath) != BigArchive::Status::Ok)
+        return false;
+
+    model->rootFolder.clear();
+    fileCountLabel->setText(QStringLiteral("Number of files: %1").arg(opened->entryCount));
+    buildFolderTree(model->rootFolder, opened->entries);
+    std::vector<BigEntry>().swap(opened->entries);
+    archive = std::move(opened);
+    ArchiveFolder *folder = &model->rootFolder;
+    for (const QString &name : qAsConst(names)) {
+        ArchiveFolder *below = folder->findFolder(name);
+        if (!below)
+            break;
+        folder = below;
+    }
+    model->currentFolder = folder;
+    updatePathText();
+    tableView->selectionModel()->reset();
+    model->refresh();
+    // Making the file of that name current previews it from the new archive.
+    for (int i = 0; i < folder->files.size(); ++i) {
+        if (folder->files.at(i)->name == fileName) {
+            tableView->setCurrentIndex(model->index(folder->folders.size() + i, 0));
+            break;
+        }
+    }
+    return true;
 }

@@ -9,12 +9,14 @@
 #include "bigarchivemodel.h"
 #include "entrydata.h"
 #include "fontviewer.h"
+#include "heldfile.h"
 #include "pngdecoder.h"
 #include "report.h"
 #include "textviewers.h"
 #include "tgadecoder.h"
 #include "tpidecoder.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollArea>
@@ -56,23 +58,32 @@ void Vorland::previewFile(ArchiveFile *file)
 {
     // Event handlers must not throw: a buffer that does not fit in memory
     // ends this preview with a message and leaves the window as it was.
+    const QString name = file->name; // a changed archive's new tree replaces `file`
     try {
         showPreview(file);
     } catch (const std::bad_alloc &) {
-        vorland::report(QStringLiteral("Not enough memory to preview %1.").arg(file->name));
+        vorland::report(QStringLiteral("Not enough memory to preview %1.").arg(name));
     }
 }
 
 void Vorland::showPreview(ArchiveFile *file)
 {
-    // The bytes come from the archive file again (or from the kept image of
-    // a whole-file compressed archive, once the file has been opened again).
-    // An archive that can no longer be read leaves the preview as it is; an
-    // entry that reaches past the end of the archive shows the bytes that
-    // exist.
+    // The bytes come from the archive file (or from the kept image of a
+    // whole-file compressed archive). An archive that can no longer be read
+    // leaves the preview as it is; an entry that reaches past the end of the
+    // archive shows the bytes that exist.
     QByteArray bytes;
     if (!archive)
         return;
+    // Entries are read from the file whose directory the table shows. When
+    // another program replaced or rewrote the archive, its directory is
+    // read again first; an archive that is gone changes nothing.
+    if (!archive->file()->isNamedBy(archivePath)) {
+        const QString name = file->name; // `file` goes with the old tree
+        if (QFileInfo::exists(archivePath))
+            reloadChangedArchive(name);
+        return;
+    }
     switch (archive->readEntry(quint32(file->offset), quint32(file->size), bytes)) {
     case EntryRead::Whole:
     case EntryRead::Truncated: break;

@@ -74,6 +74,11 @@ public:
 
 private:
     void showPreview(ArchiveFile *file);
+    // Reads the directory of the file now at archivePath again (another
+    // program replaced the archive), stays in the folder shown where it still
+    // exists and previews the file `fileName` in it. False, changing nothing,
+    // when the file cannot be opened as an archive.
+    bool reloadChangedArchive(const QString &fileName);
     void openArchiveOrThrow(const QString &fileName);
 
     Style_tweaks *styleTweaks = nullptr;

@@ -4,6 +4,7 @@
 #include "bigwriter.h"
 #include "entrydata.h"
 #include "gfxcorecodec.h"
+#include "heldfile.h"
 
 #include <QFile>
 
@@ -14,7 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -31,17 +31,6 @@ struct Descriptor
     {
         if (fd >= 0)
             ::close(fd);
-    }
-};
-
-struct Mapping
-{
-    void *address = MAP_FAILED;
-    size_t length = 0;
-    ~Mapping()
-    {
-        if (address != MAP_FAILED)
-            ::munmap(address, length);
     }
 };
 
@@ -179,26 +168,38 @@ Packed compressFile(const QString &name, int level)
     const quint64 size = quint64(info.st_size);
     if (size == 0 || size > kMaxArchive)
         return packed; // stored: nothing to gain, or too large for any archive
-    Mapping map;
-    map.length = size_t(size);
-    map.address = ::mmap(nullptr, map.length, PROT_READ, MAP_PRIVATE, in.fd, 0);
-    if (map.address == MAP_FAILED) {
-        packed.problem = QStringLiteral("cannot read %1: %2").arg(name, systemError());
-        return packed;
-    }
-    const auto *bytes = static_cast<const char *>(map.address);
-    const bool mustWrap = startsLikeRefp(bytes, map.length);
-    if (level == GfxCoreCodec::kStoreLevel && !mustWrap)
-        return packed;
-    const size_t capacity = GfxCoreCodec::compressBound(map.length);
-    packed.bytes.reset(new (std::nothrow) char[capacity]);
+    // Read rather than mapped: a mapped file that another process cuts short
+    // faults on the first page past its new end.
+    std::unique_ptr<char[]> bytes(new (std::nothrow) char[size]);
+    const size_t capacity = GfxCoreCodec::compressBound(size_t(size));
+    if (bytes)
+        packed.bytes.reset(new (std::nothrow) char[capacity]);
     if (!packed.bytes) {
         packed.problem =
             QStringLiteral("Not enough memory to compress %1 (%2 bytes)").arg(name).arg(size);
         return packed;
     }
-    const size_t n = GfxCoreCodec::compress(bytes, map.length, packed.bytes.get(), capacity, level);
-    if (n > 0 && (n < map.length || mustWrap)) {
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::pread(in.fd, bytes.get() + got, size_t(size) - got, off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            packed.problem =
+                n < 0 ? QStringLiteral("cannot read %1: %2").arg(name, systemError())
+                      : QStringLiteral("cannot read %1: it shrank while it was read").arg(name);
+            packed.bytes.reset();
+            return packed;
+        }
+        got += size_t(n);
+    }
+    const bool mustWrap = startsLikeRefp(bytes.get(), got);
+    if (level == GfxCoreCodec::kStoreLevel && !mustWrap) {
+        packed.bytes.reset();
+        return packed;
+    }
+    const size_t n = GfxCoreCodec::compress(bytes.get(), got, packed.bytes.get(), capacity, level);
+    if (n > 0 && (n < got || mustWrap)) {
         packed.stored = false;
         packed.size = n;
     } else if (mustWrap) {
@@ -379,14 +380,18 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         return false;
     }
 
-    Descriptor kept;
-    if (source && !source->compressed && !source->path.isEmpty()) {
-        kept.fd = ::open(QFile::encodeName(source->path).constData(), O_RDONLY | O_CLOEXEC);
-        if (kept.fd < 0) {
-            problem = QStringLiteral("cannot read %1: %2").arg(source->path, systemError());
-            return false;
-        }
+    // What the archive holds at least, known before writing: a refusal for
+    // its size comes before any byte is copied.
+    quint64 least = dataStart;
+    for (const Entry &entry : entries)
+        least += entry.kept ? source->presentBytes(*entry.kept) : entry.compress ? 0 : entry.size;
+    if (least > kMaxArchive) {
+        problem = tooLarge();
+        return false;
     }
+    // Kept entries come from the very file whose directory was read.
+    const int kept =
+        source && !source->compressed && source->file() ? source->file()->descriptor() : -1;
 
     const unsigned threads =
         this->threads ? this->threads : std::max(1u, std::thread::hardware_concurrency());
@@ -396,6 +401,12 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
     Sink &out = wholeFile ? static_cast<Sink &>(memory) : file;
     if (!wholeFile && !file.file.open(path)) {
         problem = file.problem();
+        return false;
+    }
+    if (!wholeFile && !file.file.canSeek()) {
+        problem = QStringLiteral("cannot write the archive to %1: it cannot seek (a pipe?), "
+                                 "and the directory is written last; write to a file")
+                      .arg(path);
         return false;
     }
     // Room for the directory, written once every entry has its place.
@@ -417,8 +428,8 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
                 problem = tooLarge();
                 return false;
             }
-            if (kept.fd >= 0) {
-                if (!out.copyFrom(kept.fd, quint32(entry.kept->offset), present, source->path)) {
+            if (kept >= 0) {
+                if (!out.copyFrom(kept, quint32(entry.kept->offset), present, source->path)) {
                     problem = out.problem();
                     return false;
                 }
@@ -450,8 +461,12 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         return false;
     }
     if (!wholeFile) {
-        if (file.file.commit())
+        if (beforeCommit && !beforeCommit(problem))
+            return false;
+        if (file.file.commit()) {
+            caveat = file.file.caveat();
             return true;
+        }
         problem = file.problem();
         return false;
     }
@@ -471,5 +486,13 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         problem = QStringLiteral("cannot compress the archive");
         return false;
     }
-    return writeFileAtomically(path, packed.get(), n, problem);
+    AtomicFile whole;
+    if (whole.open(path) && whole.write(packed.get(), n) &&
+        (!beforeCommit || beforeCommit(problem)) && whole.commit()) {
+        caveat = whole.caveat();
+        return true;
+    }
+    if (problem.isEmpty())
+        problem = whole.problem();
+    return false;
 }

@@ -23,6 +23,7 @@ public:
         QString file;                   // a file on disk, or
         const BigEntry *kept = nullptr; // an entry of `source`, copied as stored
         bool compress = false;          // a file on disk stored Refp-compressed if smaller
+        quint64 size = 0;               // the file's size when it was chosen
     };
 
     std::vector<Entry> entries;
@@ -38,9 +39,17 @@ public:
     bool wholeFile = false;
     // Called after each entry with the number written so far.
     std::function<void(size_t done, size_t total)> progress;
+    // Asked just before the archive takes its place: false, with `problem`
+    // set, keeps it from doing so (an archive being replaced that changed).
+    std::function<bool(QString &problem)> beforeCommit;
 
     // Writes the archive to `path`. False, with `problem` naming what failed
     // and why, when it cannot; nothing is left at `path` then (what stood
-    // there stays as it was).
+    // there stays as it was). An archive that would pass 4 GiB by the sizes
+    // known beforehand is refused before anything is written, and so is a
+    // `path` that cannot seek (a pipe) unless the archive is compressed whole.
     bool write(const QString &path, QString &problem) const;
+    // After write(): what the new file could not keep of the one it replaced
+    // (its owner), or empty.
+    mutable QString caveat;
 };

@@ -50,7 +50,7 @@ bool addFiles(ArchiveBuilder &edit, const std::vector<DiskFile> &files, bool rep
     for (size_t i = edit.entries.size(); i-- > 0;)
         first.insert(normalised(edit.entries[i].path), i);
     for (const DiskFile &file : files) {
-        const ArchiveBuilder::Entry added{file.path, file.file, nullptr, compress};
+        const ArchiveBuilder::Entry added{file.path, file.file, nullptr, compress, file.size};
         const auto existing = first.constFind(normalised(file.path));
         if (existing == first.constEnd()) {
             first.insert(normalised(file.path), edit.entries.size());

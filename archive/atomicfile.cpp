@@ -9,9 +9,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <set>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -60,6 +64,61 @@ extern "C" void removeTemporariesAndStop(int signal)
     std::raise(signal);
 }
 
+// The name of this process's temporary files, and how a left-over one is
+// recognised.
+constexpr char kTemporaryPattern[] = ".vorland-%ld-%u.part";
+
+// Removes the temporary files in `folder` whose process is gone: those of a
+// process that was killed before it could. Once per folder and process.
+void removeLeftOvers(int folder)
+{
+    static std::mutex lock;
+    static std::set<std::pair<dev_t, ino_t>> swept;
+    struct stat info;
+    if (::fstat(folder, &info) != 0)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!swept.insert({info.st_dev, info.st_ino}).second)
+            return;
+    }
+    const int copy = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *dir = copy >= 0 ? ::fdopendir(copy) : nullptr;
+    if (!dir) {
+        if (copy >= 0)
+            ::close(copy);
+        return;
+    }
+    const long self = long(::getpid());
+    while (const dirent *item = ::readdir(dir)) {
+        long pid = 0;
+        unsigned number = 0;
+        int length = 0;
+        if (std::strncmp(item->d_name, ".vorland-", 9) != 0 ||
+            std::sscanf(item->d_name, ".vorland-%ld-%u.part%n", &pid, &number, &length) != 2 ||
+            item->d_name[length] != '\0' || pid <= 0 || pid == self)
+            continue;
+        struct stat file;
+        if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH &&
+            ::fstatat(folder, item->d_name, &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(file.st_mode) && file.st_uid == ::geteuid())
+            ::unlinkat(folder, item->d_name, 0);
+    }
+    ::closedir(dir);
+}
+
+// The standard output or error (1 or 2) that is the file `target`, or -1.
+int standardStreamOf(const struct stat &target)
+{
+    for (int stream = 1; stream <= 2; ++stream) {
+        struct stat info;
+        if (::fstat(stream, &info) == 0 && info.st_dev == target.st_dev &&
+            info.st_ino == target.st_ino)
+            return stream;
+    }
+    return -1;
+}
+
 } // namespace
 
 QString systemError()
@@ -76,20 +135,21 @@ AtomicFile::~AtomicFile()
 
 bool AtomicFile::open(const QString &path, bool overwrite)
 {
-    // A device or pipe the user names (/dev/stdout, a FIFO) is written to as
-    // it is: there is nothing to rename over it, and it must not be replaced.
+    const QByteArray name = QFile::encodeName(path);
     struct stat target;
-    if (::stat(QFile::encodeName(path).constData(), &target) == 0 && !S_ISREG(target.st_mode) &&
-        !S_ISDIR(target.st_mode)) {
-        cancel();
-        shown = path;
-        failure.clear();
-        size = 0;
-        fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-        direct = fd >= 0;
-        if (fd < 0)
-            fail();
-        return fd >= 0;
+    if (::stat(name.constData(), &target) == 0 && !S_ISDIR(target.st_mode)) {
+        // The caller's own output (/dev/stdout, /proc/self/fd/1 of a command
+        // whose output goes to a file) is written through its descriptor.
+        const int stream = standardStreamOf(target);
+        if (stream >= 0)
+            return writeThrough(::fcntl(stream, F_DUPFD_CLOEXEC, 0), path);
+        // A device or pipe (a FIFO), and anything under /dev or /proc, is
+        // written as it is: it must not be replaced.
+        if (!S_ISREG(target.st_mode))
+            return writeThrough(::open(name.constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY), path);
+        if (name.startsWith("/dev/") || name.startsWith("/proc/"))
+            return writeThrough(::open(name.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY),
+                                path);
     }
     const QFileInfo info(path);
     const QByteArray folderName = QFile::encodeName(info.path());
@@ -99,6 +159,43 @@ bool AtomicFile::open(const QString &path, bool overwrite)
         return false;
     }
     return start(dir, QFile::encodeName(info.fileName()), path, overwrite);
+}
+
+bool AtomicFile::openInPlace(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat target;
+    if (::lstat(name.constData(), &target) == 0 && S_ISREG(target.st_mode)) {
+        const int opened = ::open(name.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+        if (opened >= 0 && ::ftruncate(opened, 0) != 0) {
+            ::close(opened);
+            return writeThrough(-1, path);
+        }
+        return writeThrough(opened, path);
+    }
+    return open(path);
+}
+
+bool AtomicFile::writeThrough(int descriptor, const QString &path)
+{
+    cancel();
+    shown = path;
+    failure.clear();
+    lost.clear();
+    size = 0;
+    fd = descriptor;
+    direct = fd >= 0;
+    if (fd < 0)
+        fail();
+    return fd >= 0;
+}
+
+bool AtomicFile::canSeek() const
+{
+    if (!direct)
+        return true;
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && !(flags & O_APPEND) && ::lseek(fd, 0, SEEK_CUR) == 0;
 }
 
 bool AtomicFile::openAt(int folderFd, const QByteArray &name, const QString &shownName,
@@ -124,8 +221,11 @@ bool AtomicFile::start(int dir, const QByteArray &name, const QString &shownName
     size = 0;
     failure.clear();
 
+    lost.clear();
+    removeLeftOvers(folder);
+
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, ".vorland-%ld-%u.part", long(::getpid()), counter++);
+    std::snprintf(buffer, sizeof buffer, kTemporaryPattern, long(::getpid()), counter++);
     temporary = buffer;
     fd = ::openat(folder, temporary.constData(),
                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -134,12 +234,34 @@ bool AtomicFile::start(int dir, const QByteArray &name, const QString &shownName
         return false;
     }
     slot = registerTemporary(folder, temporary);
-    // A file that is replaced keeps its permissions.
-    struct stat existing;
-    if (::fstatat(folder, target.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(existing.st_mode))
-        ::fchmod(fd, existing.st_mode & 07777);
+    keepOwnerAndMode();
     return true;
+}
+
+void AtomicFile::keepOwnerAndMode()
+{
+    struct stat existing;
+    if (::fstatat(folder, target.constData(), &existing, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISREG(existing.st_mode))
+        return;
+    // The owner first: changing it clears the set-user and set-group bits.
+    if ((existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
+        ::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+        const QString reason = systemError();
+        ::fchown(fd, uid_t(-1), existing.st_gid); // the group alone, where that is allowed
+        struct stat made;
+        if (::fstat(fd, &made) == 0 &&
+            (made.st_uid != existing.st_uid || made.st_gid != existing.st_gid))
+            lost = QStringLiteral("%1 now belongs to uid %2, gid %3: its owner %4 and group %5 "
+                                  "could not be kept: %6")
+                       .arg(shown)
+                       .arg(made.st_uid)
+                       .arg(made.st_gid)
+                       .arg(existing.st_uid)
+                       .arg(existing.st_gid)
+                       .arg(reason);
+    }
+    ::fchmod(fd, existing.st_mode & 07777);
 }
 
 void AtomicFile::fail()

@@ -11,8 +11,18 @@
 // and a failure (or a destructor without commit) removes the temporary file,
 // leaving whatever stood at the name before untouched.
 //
-// A target that is a device or a pipe (/dev/stdout) is written to directly,
-// as there is nothing to rename over it.
+// Some targets are written through, never replaced: a device or a pipe
+// (there is nothing to rename over it), a file that this process holds as its
+// standard input, output or error (/dev/stdout of a command whose output goes
+// to a file: the caller reads it through its own descriptor), any other name
+// under /dev or /proc, and, with openInPlace(), a regular file that exists.
+//
+// A replaced file keeps its mode and, where the process may set them, its
+// owner and group (caveat() says when it could not).
+//
+// A temporary file left by a process that was killed (SIGKILL, a crash) is
+// recognised by its name and removed by the next AtomicFile started in its
+// folder, once no process of its number runs.
 //
 // Messages name what failed and the system's reason ("No space left on
 // device"); nothing is reported through the hook, the caller decides.
@@ -31,6 +41,14 @@ public:
     // the descriptor is kept). `shownName` is what messages call it.
     bool openAt(int folderFd, const QByteArray &name, const QString &shownName,
                 bool overwrite = true);
+    // As open(), but a regular file that exists at `path` (not a symbolic
+    // link) is truncated and written into rather than replaced: for outputs
+    // that the caller created and keeps open, as thumbnail services do.
+    bool openInPlace(const QString &path);
+
+    // False for a target written through that cannot take writeAt(): a pipe,
+    // or a descriptor that appends or does not stand at its start.
+    bool canSeek() const;
 
     bool write(const char *data, size_t n);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), size_t(bytes.size())); }
@@ -51,12 +69,18 @@ public:
 
     // What went wrong, as "cannot write NAME: reason".
     QString problem() const { return failure; }
+    // What a committed file did not keep of the one it replaced ("NAME now
+    // belongs to uid 0: its owner 65534 could not be kept: reason"); empty
+    // when it kept everything.
+    QString caveat() const { return lost; }
 
 private:
     void fail();
     // Writes all `n` bytes at the end, or at `*position` without moving it.
     bool put(const char *data, size_t n, const quint64 *position);
     bool start(int folder, const QByteArray &name, const QString &shownName, bool overwrite);
+    bool writeThrough(int descriptor, const QString &path);
+    void keepOwnerAndMode();
 
     int folder = -1; // owned
     int fd = -1;
@@ -67,6 +91,7 @@ private:
     QByteArray temporary;
     QString shown;
     QString failure;
+    QString lost;
     quint64 size = 0;
 };
 

@@ -2,8 +2,7 @@
 
 #include "archivefolder.h"
 #include "gfxcorecodec.h"
-
-#include <QFile>
+#include "heldfile.h"
 
 #include <cstring>
 #include <limits>
@@ -40,7 +39,7 @@ public:
     DirectoryBytes(const char *image, size_t size) : memory(image), memorySize(size) {}
     // Starts with the bytes already read from the front of the file; `hint`
     // is where the directory is said to end.
-    DirectoryBytes(QFile *file, const QByteArray &front, qint64 hint)
+    DirectoryBytes(const HeldFile *file, const QByteArray &front, qint64 hint)
         : file(file), buffer(front), hint(hint)
     {
     }
@@ -51,18 +50,22 @@ public:
     }
     size_t size() const { return file ? size_t(buffer.size()) : memorySize; }
 
-    // Reads another piece of the file. False when nothing more comes.
+    // Reads another piece of the file. False when nothing more comes (`failed`
+    // when the file could not be read).
     bool more()
     {
-        if (!file || file->atEnd())
+        if (!file || ended)
             return false;
         const qint64 have = buffer.size();
         qint64 n = have < hint ? qMin(hint - have, kReadAhead) : kChunk;
         n = qMin(n, qint64(kMaxBytes) - have);
-        const QByteArray piece = file->read(n);
-        bytesRead += quint64(piece.size());
-        buffer += piece;
-        return !piece.isEmpty();
+        buffer.resize(int(have + n));
+        const int64_t got = file->readAt(buffer.data() + have, size_t(n), quint64(have));
+        failed = got < 0;
+        ended = got < n;
+        buffer.resize(int(have + qMax<int64_t>(got, 0)));
+        bytesRead += quint64(qMax<int64_t>(got, 0));
+        return got > 0;
     }
 
     // True when `n` bytes stand at `pos`, reading more as needed.
@@ -76,9 +79,11 @@ public:
     }
 
     quint64 bytesRead = 0;
+    bool failed = false;
 
 private:
-    QFile *file = nullptr;
+    bool ended = false;
+    const HeldFile *file = nullptr;
     QByteArray buffer;
     qint64 hint = 0;
     const char *memory = nullptr;
@@ -149,43 +154,43 @@ BigArchive::~BigArchive() = default;
 
 BigArchive::Status BigArchive::open(const QString &filePath)
 {
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    auto file = std::make_shared<HeldFile>();
+    if (!file->open(filePath))
         return Status::CannotOpen;
-    const quint64 onDisk = quint64(file.size());
-    const QByteArray head = file.read(16);
+    const quint64 onDisk = file->identity().size;
+    QByteArray head(16, '\0');
+    const int64_t got = file->readAt(head.data(), 16, 0);
+    if (got < 0)
+        return Status::CannotOpen;
+    head.resize(int(got));
 
     if (GfxCoreCodec::isCompressed(head.constData(), size_t(head.size()))) {
-        // The whole file is one Refp stream: unpack it from a mapping, which
-        // also serves files above the 2 GiB a QByteArray holds.
-        if (const uchar *mapped = file.map(0, qint64(onDisk)))
-            return openImage(reinterpret_cast<const char *>(mapped), size_t(onDisk), onDisk,
-                             filePath);
-        if (onDisk > kMaxBytes)
+        // The whole file is one Refp stream: read whole (a mapping would
+        // fault if the file shrank meanwhile), then unpacked.
+        std::unique_ptr<char[]> whole(new (std::nothrow) char[onDisk]);
+        if (!whole)
             return Status::NoMemory;
-        QByteArray whole;
-        try {
-            whole = head + file.readAll();
-        } catch (const std::bad_alloc &) {
-            return Status::NoMemory;
-        }
-        if (file.error() != QFileDevice::NoError)
+        const int64_t read = file->readAt(whole.get(), size_t(onDisk), 0);
+        if (read < 0)
             return Status::CannotOpen;
-        return openImage(whole.constData(), size_t(whole.size()), quint64(whole.size()), filePath);
+        const Status status = openImage(whole.get(), size_t(read), quint64(read), filePath);
+        if (status == Status::Ok)
+            held = std::move(file);
+        return status;
     }
     if (head.size() < 4 || !head.startsWith("BIGF"))
         return Status::NotBig;
     // The header's length field usually says where the directory ends.
     const quint32 hint =
         head.size() == 16 ? bigEndian32(reinterpret_cast<const uchar *>(head.constData()) + 12) : 0;
-    DirectoryBytes bytes(&file, head, qint64(qMin<quint64>(hint, onDisk)));
+    DirectoryBytes bytes(file.get(), head, qint64(qMin<quint64>(hint, onDisk)));
     Parsed parsed;
     try {
         parsed = parse(bytes, entryLimit);
     } catch (const std::bad_alloc &) {
         return Status::NoMemory;
     }
-    if (file.error() != QFileDevice::NoError)
+    if (bytes.failed)
         return Status::CannotOpen;
 
     entryCount = parsed.entryCount;
@@ -198,6 +203,7 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     bytesRead = quint64(head.size()) + bytes.bytesRead;
     path = filePath;
     image.reset();
+    held = std::move(file);
     return Status::Ok;
 }
 
@@ -257,12 +263,18 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     bytesRead = readCount;
     path = filePath;
     image = std::move(kept);
+    held.reset();
     return Status::Ok;
 }
 
 const char *BigArchive::keptImage() const
 {
     return image ? image->data.get() : nullptr;
+}
+
+const HeldFile *BigArchive::file() const
+{
+    return held.get();
 }
 
 quint64 BigArchive::presentBytes(const BigEntry &entry) const
@@ -274,9 +286,6 @@ quint64 BigArchive::presentBytes(const BigEntry &entry) const
 bool BigArchive::readEntryStarts(const std::vector<const BigEntry *> &chosen, size_t n,
                                  std::vector<QByteArray> &starts) const
 {
-    QFile file(path);
-    if (!path.isEmpty() && !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
     starts.assign(chosen.size(), QByteArray());
     for (size_t i = 0; i < chosen.size(); ++i) {
         const quint64 length = qMin<quint64>(presentBytes(*chosen[i]), n);
@@ -285,12 +294,13 @@ bool BigArchive::readEntryStarts(const std::vector<const BigEntry *> &chosen, si
             continue;
         if (image) {
             starts[i] = QByteArray(image->data.get() + offset, int(length));
-        } else {
-            starts[i].resize(int(length));
-            if (!file.seek(qint64(offset)) ||
-                file.read(starts[i].data(), qint64(length)) != qint64(length))
-                return false;
+            continue;
         }
+        starts[i].resize(int(length));
+        const int64_t got = held->readAt(starts[i].data(), size_t(length), offset);
+        if (got < 0)
+            return false;
+        starts[i].resize(int(got)); // the file shrank since it was opened
     }
     return true;
 }
@@ -320,11 +330,6 @@ EntryRead BigArchive::readEntry(quint32 offset, quint32 size, QByteArray &out) c
 EntryRead BigArchive::readEntryPieces(const BigEntry &entry,
                                       const std::function<bool(const char *, size_t)> &take) const
 {
-    // The archive file is opened first, so that an archive that is gone is
-    // gone for every entry, from the file or from the kept image.
-    QFile file(path);
-    if (!path.isEmpty() && !file.open(QIODevice::ReadOnly))
-        return EntryRead::Unreadable;
     const quint64 offset = quint32(entry.offset);
     const quint64 available = presentBytes(entry);
     const EntryRead done =
@@ -339,13 +344,14 @@ EntryRead BigArchive::readEntryPieces(const BigEntry &entry,
     }
     if (available == 0)
         return done;
-    if (!file.seek(qint64(offset)))
+    if (!held)
         return EntryRead::Unreadable;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kPiece]);
     if (!buffer)
         return EntryRead::NoMemory;
     for (quint64 at = 0; at < available;) {
-        const qint64 got = file.read(buffer.get(), qint64(qMin<quint64>(kPiece, available - at)));
+        const int64_t got =
+            held->readAt(buffer.get(), size_t(qMin<quint64>(kPiece, available - at)), offset + at);
         if (got < 0)
             return EntryRead::Unreadable;
         if (got == 0)

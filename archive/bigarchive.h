@@ -9,6 +9,7 @@
 #include <vector>
 
 class ArchiveFolder;
+class HeldFile;
 
 // One directory entry as stored: offset and size are signed in the format and
 // taken as unsigned wherever they locate data; the path is the raw 8-bit
@@ -37,9 +38,12 @@ enum class EntryRead
 // A BIG archive opened for reading.
 //
 // A plain archive is read no further than its header and directory: entry data
-// is read on demand from the file. A whole-file Refp-compressed archive is read
-// and unpacked once, and the unpacked image is kept for as long as the object
-// lives, since the entries' offsets refer to it.
+// is read on demand from the file, through the descriptor it was opened with,
+// which is held for as long as the object lives, so that entries always come
+// from the file whose directory was read, whatever becomes of its name. A
+// whole-file Refp-compressed archive is read and unpacked once, and the
+// unpacked image is kept for as long as the object lives, since the entries'
+// offsets refer to it.
 //
 // Nothing trusts the header's entry count: entries are read while at least 8
 // bytes of offset and size remain, a path cut off by the end ends there, and
@@ -95,10 +99,9 @@ public:
     QString path;
 
     // The stored bytes at `offset` of the image, `size` of them (both taken as
-    // unsigned), or as many of them as the image holds (Truncated). The
-    // archive file is opened first, whether or not the bytes come from it, so
-    // an archive that is gone reads as Unreadable. `out` is replaced only on
-    // Whole and Truncated.
+    // unsigned), or as many of them as the image holds (Truncated, also when
+    // the file shrank since it was opened). `out` is replaced only on Whole
+    // and Truncated.
     EntryRead readEntry(quint32 offset, quint32 size, QByteArray &out) const;
     EntryRead readEntry(const BigEntry &entry, QByteArray &out) const
     {
@@ -119,12 +122,16 @@ public:
     // opened from memory), imageSize bytes; null when entries come from the
     // file at `path`. Valid as long as the object and its open archive.
     const char *keptImage() const;
+    // The file opened as `path`, held open (also for a whole-file compressed
+    // archive); null for an archive opened from memory.
+    const HeldFile *file() const;
 
 private:
     Status openImage(const char *whole, size_t length, quint64 readCount, const QString &filePath);
 
     struct Image;
     std::unique_ptr<Image> image; // kept only for a whole-file compressed archive
+    std::shared_ptr<HeldFile> held;
 };
 
 // Adds a file for each entry below `root`, creating the folders of its path

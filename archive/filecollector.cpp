@@ -111,7 +111,7 @@ bool FileCollector::addFile(const QString &file, const QByteArray &path, QString
         problem = QStringLiteral("cannot store %1: %2").arg(file, problem);
         return false;
     }
-    files.push_back({file, path});
+    files.push_back({file, path, quint64(info.st_size)});
     return true;
 }
 
@@ -173,7 +173,7 @@ bool FileCollector::addFolder(const QString &folder, const QByteArray &prefix, Q
                 problem = QStringLiteral("cannot store %1: %2").arg(shown, problem);
                 return false;
             }
-            files.push_back({shown, path});
+            files.push_back({shown, path, quint64(info.st_size)});
         }
         if (errno != 0) {
             problem =

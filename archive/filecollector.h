@@ -16,8 +16,9 @@
 // altered.
 struct DiskFile
 {
-    QString file;    // where it is on disk
-    QByteArray path; // where it goes in the archive
+    QString file;     // where it is on disk
+    QByteArray path;  // where it goes in the archive
+    quint64 size = 0; // its size when it was collected
 };
 
 class FileCollector

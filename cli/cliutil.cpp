@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace cli {
 
@@ -171,31 +172,48 @@ std::optional<int> CompressionOptions::read(VerbParser &verb, int &levelValue,
 
 bool InputFile::open(const QString &path)
 {
+    // Read rather than mapped: a mapped file that another process cuts short
+    // faults on the first page past its new end.
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly)) {
         printError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return false;
     }
-    const qint64 size = file.size();
-    if (size == 0 && !file.isSequential())
-        return true;
-    if (uchar *mapped = file.isSequential() ? nullptr : file.map(0, size)) {
-        bytes = reinterpret_cast<const char *>(mapped);
-        length = size_t(size);
-        return true;
-    }
-    try {
-        copy = file.readAll();
-    } catch (const std::bad_alloc &) {
-        printError(QStringLiteral("Not enough memory to read %1").arg(path));
-        return false;
+    if (file.isSequential()) {
+        try {
+            copy = file.readAll();
+        } catch (const std::bad_alloc &) {
+            printError(QStringLiteral("Not enough memory to read %1").arg(path));
+            return false;
+        }
+        bytes = copy.constData();
+        length = size_t(copy.size());
+    } else {
+        const quint64 size = quint64(file.size());
+        owned.reset(new (std::nothrow) char[size + 1]);
+        if (!owned) {
+            printError(
+                QStringLiteral("Not enough memory to read %1 (%2 bytes)").arg(path).arg(size));
+            return false;
+        }
+        quint64 done = 0;
+        while (done < size) {
+            const qint64 got = file.read(owned.get() + done, qint64(size - done));
+            if (got <= 0)
+                break;
+            done += quint64(got);
+        }
+        if (done < size && file.error() == QFileDevice::NoError) {
+            printError(QStringLiteral("cannot read %1: it shrank while it was read").arg(path));
+            return false;
+        }
+        bytes = owned.get();
+        length = size_t(done);
     }
     if (file.error() != QFileDevice::NoError) {
         printError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return false;
     }
-    bytes = copy.constData();
-    length = size_t(copy.size());
     return true;
 }
 

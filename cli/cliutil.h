@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 
 namespace cli {
@@ -79,8 +80,8 @@ struct CompressionOptions
     std::optional<int> read(VerbParser &verb, int &levelValue, unsigned &threadCount) const;
 };
 
-// A whole input file, mapped into memory where the system allows and read
-// otherwise.
+// A whole input file, read into memory. One that shrinks while it is read
+// is an error.
 class InputFile
 {
 public:
@@ -91,6 +92,7 @@ public:
 private:
     QFile file;
     QByteArray copy;
+    std::unique_ptr<char[]> owned;
     const char *bytes = nullptr;
     size_t length = 0;
 };

@@ -7,6 +7,7 @@
 #include "archiveedit.h"
 #include "cliutil.h"
 #include "gfxcorecodec.h"
+#include "heldfile.h"
 
 #include <QFileInfo>
 
@@ -24,17 +25,40 @@ const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output"
 const QString editNote =
     QStringLiteral("\nWithout -o, ARCHIVE is replaced whole: the new archive is written\n"
                    "beside it and renamed over it, so a failure leaves it untouched. Entries\n"
-                   "not changed keep their stored bytes and their place in the directory.");
+                   "not changed keep their stored bytes and their place in the directory;\n"
+                   "the archive keeps its owner and mode. An edit locks the archive: a\n"
+                   "second one at the same time fails at once, and nothing is written\n"
+                   "when another program replaced the archive meanwhile.");
 
 // Opens the archive to change, refusing one that is damaged, and says where
 // the changed archive goes: OUT, or the archive itself, which must then not
 // be a symbolic link (it would be replaced by a file). Answers an exit
 // status when the verb is done.
+QString beingChanged(const QString &path)
+{
+    return QStringLiteral("%1 is being changed by another vorland-cli; nothing was written")
+        .arg(path);
+}
+
 std::optional<int> openForEditing(const VerbParser &verb, const QString &path, BigArchive &archive,
                                   QString &out)
 {
-    if (!openArchive(path, archive))
-        return Failure;
+    // The archive is locked for the whole edit, and must still be the file
+    // under its name once locked: an edit that finished meanwhile replaced it.
+    for (int attempt = 0;; ++attempt) {
+        if (!openArchive(path, archive))
+            return Failure;
+        if (archive.file()->lockExclusive() == HeldFile::Lock::Busy) {
+            printError(beingChanged(path));
+            return Failure;
+        }
+        if (archive.file()->isNamedBy(path))
+            break;
+        if (attempt == 2) {
+            printError(beingChanged(path));
+            return Failure;
+        }
+    }
     const QString damage = archiveDamage(archive);
     if (!damage.isEmpty()) {
         printError(QStringLiteral("%1 is damaged, and is not rewritten: %2").arg(path, damage));
@@ -52,15 +76,29 @@ std::optional<int> openForEditing(const VerbParser &verb, const QString &path, B
     return std::nullopt;
 }
 
-int writeEdit(ArchiveBuilder &edit, const QString &path, bool quiet)
+// Writes the edit of `archive` to `path`; when that is the archive itself,
+// only while it is still the file that was read.
+int writeEdit(ArchiveBuilder &edit, const BigArchive &archive, const QString &path, bool quiet)
 {
     if (!quiet && ::isatty(STDERR_FILENO))
         edit.progress = [](size_t done, size_t total) {
             std::fprintf(stderr, "\r%zu/%zu%s", done, total, done == total ? "\n" : "");
         };
+    if (path == archive.path)
+        edit.beforeCommit = [&](QString &problem) {
+            if (archive.file()->isNamedBy(path))
+                return true;
+            problem = QStringLiteral("%1 was changed by another program while it was being "
+                                     "edited; nothing was written")
+                          .arg(path);
+            return false;
+        };
     QString problem;
-    if (edit.write(path, problem))
+    if (edit.write(path, problem)) {
+        if (!edit.caveat.isEmpty())
+            printError(QStringLiteral("warning: ") + edit.caveat);
         return Success;
+    }
     if (edit.progress)
         std::fprintf(stderr, "\n");
     printError(problem);
@@ -158,7 +196,7 @@ int runAdd(const QStringList &arguments)
         printError(problem);
         return Failure;
     }
-    return writeEdit(edit, out, verb.parser.isSet(quietOption));
+    return writeEdit(edit, archive, out, verb.parser.isSet(quietOption));
 }
 
 int runRemove(const QStringList &arguments)
@@ -192,7 +230,7 @@ int runRemove(const QStringList &arguments)
         printError(QStringLiteral("%1: %2").arg(archivePath, problem));
         return Failure;
     }
-    return writeEdit(edit, out, true);
+    return writeEdit(edit, archive, out, true);
 }
 
 int runRename(const QStringList &arguments)
@@ -218,7 +256,7 @@ int runRename(const QStringList &arguments)
         printError(QStringLiteral("%1: %2").arg(positional[0], problem));
         return Failure;
     }
-    return writeEdit(edit, out, true);
+    return writeEdit(edit, archive, out, true);
 }
 
 } // namespace cli

@@ -72,7 +72,7 @@ int runPack(const QStringList &arguments)
     builder.level = level;
     builder.threads = threads;
     for (const DiskFile &file : collector.files)
-        builder.entries.push_back({file.path, file.file, nullptr, compress});
+        builder.entries.push_back({file.path, file.file, nullptr, compress, file.size});
     if (!verb.parser.isSet(quietOption) && ::isatty(STDERR_FILENO))
         builder.progress = [](size_t done, size_t total) {
             std::fprintf(stderr, "\r%zu/%zu%s", done, total, done == total ? "\n" : "");

@@ -2,6 +2,7 @@
 
 #include "entrydata.h"
 #include "gfxcorecodec.h"
+#include "heldfile.h"
 #include "safepath.h"
 
 #include <QFile>
@@ -26,8 +27,10 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes)
 {
     nodes.push_back(Node{std::string(), true, -1, {}, nullptr, false, 0});
     index.emplace_back();
-    if (!archive.keptImage() && !archive.path.isEmpty())
-        fd = ::open(QFile::encodeName(archive.path).constData(), O_RDONLY | O_CLOEXEC);
+    // Entries come from the file whose directory was read, whatever becomes
+    // of its name.
+    if (!archive.keptImage() && archive.file())
+        fd = archive.file()->descriptor();
 
     std::vector<const BigEntry *> all;
     for (const BigEntry &entry : archive.entries)
@@ -81,11 +84,7 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes)
     }
 }
 
-ArchiveFs::~ArchiveFs()
-{
-    if (fd >= 0)
-        ::close(fd);
-}
+ArchiveFs::~ArchiveFs() = default;
 
 int ArchiveFs::child(int folder, const std::string &name) const
 {

@@ -80,7 +80,7 @@ private:
     int64_t readStored(const BigEntry &entry, uint64_t offset, uint64_t n, char *out) const;
 
     const BigArchive &archive;
-    int fd = -1; // the archive file, for stored entries of a plain archive
+    int fd = -1; // the archive file, held by `archive`, for stored entries of a plain archive
     std::vector<Node> nodes;
     std::vector<std::unordered_map<std::string, int>> index; // per node: children by name
 

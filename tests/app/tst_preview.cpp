@@ -12,11 +12,14 @@
 
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QTableView>
 #include <QTextEdit>
 #include <QtTest>
+
+#include <cstdio>
 
 class TestPreview : public QObject
 {
@@ -33,6 +36,7 @@ private slots:
     void failedImageShowsItsMessageThenTheEmptyLabel();
     void damagedCompressedEntry();
     void deletedArchiveChangesNothing();
+    void replacedArchiveIsReadAgain();
     void wholeFileCompressedArchive();
     void onlyAChangeOfFileRowPreviews();
     void entryPastTheEndOfTheFile();
@@ -229,6 +233,27 @@ void TestPreview::deletedArchiveChangesNothing()
     select(1);
     QCOMPARE(shown(), image);
     QCOMPARE(info(), QString("3x3 888"));
+    QVERIFY(recorder->messages.isEmpty());
+}
+
+void TestPreview::replacedArchiveIsReadAgain()
+{
+    open({{"dir\\a.ini", "a=old"}, {"dir\\b.ini", "b=old"}});
+    window->enterFolder(window->model->index(0, 0));
+    select(0);
+    // Another program puts a new archive in its place, its entries elsewhere.
+    const QString replacement = dir->filePath("new.big");
+    QVERIFY(writeFile(replacement, makeBig({{"lead.bin", QByteArray(5000, 'z')},
+                                            {"dir\\a.ini", "a=new"},
+                                            {"dir\\b.ini", "b=new, longer"},
+                                            {"other\\c.ini", "c"}})));
+    QVERIFY(::rename(qPrintable(replacement), qPrintable(dir->filePath("a.big"))) == 0);
+    select(1);
+    auto *text = qobject_cast<QPlainTextEdit *>(shown());
+    QVERIFY(text);
+    QCOMPARE(text->toPlainText(), QString("b=new, longer"));
+    QCOMPARE(window->pathEdit->text(), QString(":\\dir\\"));
+    QCOMPARE(window->fileCountLabel->text(), QString("Number of files: 4"));
     QVERIFY(recorder->messages.isEmpty());
 }
 

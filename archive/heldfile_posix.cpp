@@ -1,0 +1,82 @@
+#include "heldfile.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+FileIdentity identityOf(const struct stat &info)
+{
+    FileIdentity id;
+    id.device = quint64(info.st_dev);
+    id.inode = quint64(info.st_ino);
+    id.size = quint64(info.st_size);
+    id.modified = qint64(info.st_mtim.tv_sec) * 1000000000 + qint64(info.st_mtim.tv_nsec);
+    return id;
+}
+
+} // namespace
+
+HeldFile::~HeldFile()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+bool HeldFile::open(const QString &path)
+{
+    const int opening = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat info;
+    if (opening < 0 || ::fstat(opening, &info) != 0) {
+        failure = QString::fromLocal8Bit(std::strerror(errno));
+        if (opening >= 0)
+            ::close(opening);
+        return false;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    fd = opening;
+    opened = identityOf(info);
+    failure.clear();
+    return true;
+}
+
+int64_t HeldFile::readAt(void *out, size_t n, quint64 offset) const
+{
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t got =
+            ::pread(fd, static_cast<char *>(out) + done, n - done, off_t(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += size_t(got);
+    }
+    return int64_t(done);
+}
+
+bool HeldFile::isNamedBy(const QString &path) const
+{
+    struct stat named, held;
+    return fd >= 0 && ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
+           ::fstat(fd, &held) == 0 && identityOf(named) == opened && identityOf(held) == opened;
+}
+
+HeldFile::Lock HeldFile::lockExclusive() const
+{
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR)
+            continue;
+        return errno == EWOULDBLOCK ? Lock::Busy : Lock::Failed;
+    }
+    return Lock::Taken;
+}
