@@ -4,12 +4,41 @@
 #include "safepath.h"
 
 #include <QHash>
+#include <QSet>
 
 namespace {
 
 QByteArray normalised(QByteArray path)
 {
     return path.replace('/', '\\');
+}
+
+// Why the entries at `changed` could not all be extracted beside the others:
+// a file where another entry needs a folder of that name, or the other way
+// round. Empty when they can.
+QString folderClash(const std::vector<ArchiveBuilder::Entry> &entries,
+                    const std::vector<size_t> &changed)
+{
+    QSet<QByteArray> files, folders;
+    for (const ArchiveBuilder::Entry &entry : entries) {
+        const QByteArray path = normalised(entry.path);
+        files.insert(path);
+        for (int cut = path.indexOf('\\'); cut >= 0; cut = path.indexOf('\\', cut + 1))
+            folders.insert(path.left(cut));
+    }
+    for (const size_t i : changed) {
+        const QByteArray path = normalised(entries[i].path);
+        const QString shown = QString::fromLatin1(path);
+        if (folders.contains(path))
+            return QStringLiteral("cannot store %1: the archive has a folder of that name")
+                .arg(shown);
+        for (int cut = path.indexOf('\\'); cut >= 0; cut = path.indexOf('\\', cut + 1)) {
+            if (files.contains(path.left(cut)))
+                return QStringLiteral("cannot store %1: %2 is a file in the archive")
+                    .arg(shown, QString::fromLatin1(path.left(cut)));
+        }
+    }
+    return QString();
 }
 
 } // namespace
@@ -49,11 +78,13 @@ bool addFiles(ArchiveBuilder &edit, const std::vector<DiskFile> &files, bool rep
     QHash<QByteArray, size_t> first;
     for (size_t i = edit.entries.size(); i-- > 0;)
         first.insert(normalised(edit.entries[i].path), i);
+    std::vector<size_t> changed;
     for (const DiskFile &file : files) {
         const ArchiveBuilder::Entry added{file.path, file.file, nullptr, compress, file.size};
         const auto existing = first.constFind(normalised(file.path));
         if (existing == first.constEnd()) {
             first.insert(normalised(file.path), edit.entries.size());
+            changed.push_back(edit.entries.size());
             edit.entries.push_back(added);
         } else if (!edit.entries[*existing].kept) {
             problem = QStringLiteral("%1 is given twice").arg(QString::fromLatin1(file.path));
@@ -66,7 +97,8 @@ bool addFiles(ArchiveBuilder &edit, const std::vector<DiskFile> &files, bool rep
             return false;
         }
     }
-    return true;
+    problem = folderClash(edit.entries, changed);
+    return problem.isEmpty();
 }
 
 bool removeEntries(ArchiveBuilder &edit, const QList<EntryPattern> &patterns, int &removed,
@@ -101,10 +133,12 @@ bool renameEntry(ArchiveBuilder &edit, const QString &from, const QString &to, Q
     QByteArray stored;
     if (!storedEntryPath(to, stored, problem))
         return false;
-    const EntryPattern old(from), target(QString::fromLatin1(stored));
+    // Both are names, never patterns.
+    const EntryPattern old(from, EntryPattern::Name),
+        target(QString::fromLatin1(stored), EntryPattern::Name);
     ArchiveBuilder::Entry *found = nullptr;
     for (ArchiveBuilder::Entry &entry : edit.entries) {
-        if (!found && !old.isWildcard() && old.matches(entry.path))
+        if (!found && old.matches(entry.path))
             found = &entry;
         else if (target.matches(entry.path)) {
             problem = QStringLiteral("the archive holds %1 already").arg(to);
@@ -116,7 +150,8 @@ bool renameEntry(ArchiveBuilder &edit, const QString &from, const QString &to, Q
         return false;
     }
     found->path = stored;
-    return true;
+    problem = folderClash(edit.entries, {size_t(found - edit.entries.data())});
+    return problem.isEmpty();
 }
 
 bool storedEntryPath(const QString &name, QByteArray &stored, QString &problem)

@@ -99,13 +99,13 @@ bool globMatch(const QByteArray &p, const QByteArray &s)
 
 } // namespace
 
-EntryPattern::EntryPattern(const QString &text) : original(text)
+EntryPattern::EntryPattern(const QString &text, Kind kind) : original(text)
 {
     for (const QChar c : text) {
         if (c.unicode() > 0xFF)
             representable = false;
         if (c == QLatin1Char('*') || c == QLatin1Char('?') || c == QLatin1Char('['))
-            wildcard = true;
+            wildcard = kind == NameOrPattern;
     }
     pattern = text.toLatin1();
     for (char &c : pattern)

@@ -11,10 +11,30 @@
 // "*" also matches folder separators, as in unzip and tar. "[...]" takes a
 // set or ranges of characters, "[!...]" or "[^...]" the characters outside
 // it; a "[" without its "]" stands for itself.
+//
+// A text that is exactly the path of an entry names that entry, wildcards
+// or not ("a[1].txt" picks the entry a[1].txt): build it with forEntries().
 class EntryPattern
 {
 public:
-    explicit EntryPattern(const QString &text);
+    enum Kind
+    {
+        NameOrPattern, // a pattern when it holds wildcards
+        Name,          // always the exact path, "[", "*" and "?" included
+    };
+    explicit EntryPattern(const QString &text, Kind kind = NameOrPattern);
+    // A Name when some entry of `entries` (anything with a `path`) has
+    // exactly the path `text`, else as the text reads.
+    template <typename Entries>
+    static EntryPattern forEntries(const QString &text, const Entries &entries)
+    {
+        const EntryPattern name(text, Name);
+        for (const auto &entry : entries) {
+            if (name.matches(entry.path))
+                return name;
+        }
+        return EntryPattern(text);
+    }
 
     bool matches(const QByteArray &storedPath) const;
     bool isWildcard() const { return wildcard; }

@@ -39,7 +39,7 @@ bool openArchive(const QString &path, BigArchive &archive)
 const BigEntry *pickEntry(const BigArchive &archive, const QString &archivePath,
                           const QString &name)
 {
-    const EntryPattern pattern(name);
+    const EntryPattern pattern = EntryPattern::forEntries(name, archive.entries);
     const BigEntry *found = nullptr;
     int count = 0;
     for (const BigEntry &entry : archive.entries) {
@@ -71,7 +71,7 @@ std::vector<const BigEntry *> selectEntries(const BigArchive &archive, const QSt
     }
     std::vector<bool> picked(archive.entries.size(), false);
     for (const QString &name : names) {
-        const EntryPattern pattern(name);
+        const EntryPattern pattern = EntryPattern::forEntries(name, archive.entries);
         bool any = false;
         for (size_t i = 0; i < archive.entries.size(); ++i) {
             if (pattern.matches(archive.entries[i].path)) {

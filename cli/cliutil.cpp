@@ -217,12 +217,13 @@ bool InputFile::open(const QString &path)
     return true;
 }
 
-bool writeWholeFile(const QString &path, const char *data, size_t n)
+bool writeWholeFile(const QString &path, const char *data, size_t n, bool intoExisting)
 {
-    QString problem;
-    if (writeFileAtomically(path, data, n, problem))
+    AtomicFile file;
+    if ((intoExisting ? file.openInPlace(path) : file.open(path)) && file.write(data, n) &&
+        file.commit())
         return true;
-    printError(problem);
+    printError(file.problem());
     return false;
 }
 

@@ -98,7 +98,9 @@ private:
 };
 
 // Writes `n` bytes to `path` whole or not at all, never through a symbolic
-// link that stands at `path`. Reports its own failure.
-bool writeWholeFile(const QString &path, const char *data, size_t n);
+// link that stands at `path`. With `intoExisting`, a regular file that exists
+// there is written into instead (AtomicFile::openInPlace). Reports its own
+// failure.
+bool writeWholeFile(const QString &path, const char *data, size_t n, bool intoExisting = false);
 
 } // namespace cli

@@ -222,7 +222,7 @@ int runRemove(const QStringList &arguments)
         return *done;
     QList<EntryPattern> patterns;
     for (const QString &name : qAsConst(names))
-        patterns.append(EntryPattern(name));
+        patterns.append(EntryPattern::forEntries(name, archive.entries));
     ArchiveBuilder edit = editOf(archive);
     int removed = 0;
     QString problem;

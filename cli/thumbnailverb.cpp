@@ -138,7 +138,9 @@ int runThumbnail(const QStringList &arguments)
         printError(QStringLiteral("%1: %2").arg(paths[1], problem));
         return Failure;
     }
-    return writeWholeFile(paths[1], png.constData(), size_t(png.size())) ? Success : Failure;
+    // File managers create the output and read it back through the
+    // descriptor they hold: an output that exists is written into.
+    return writeWholeFile(paths[1], png.constData(), size_t(png.size()), true) ? Success : Failure;
 }
 
 } // namespace cli

@@ -25,6 +25,8 @@ private slots:
     void remove();
     void rename_data();
     void rename();
+    void namesAreTakenLiterally_data();
+    void namesAreTakenLiterally();
     void damagedArchivesAreRefused();
 
 private:
@@ -155,6 +157,12 @@ void TestCliEdit::add_data()
         << QByteArray("extraction would refuse");
     QTest::newRow("the archive itself") << QStringList{"add", "@A", "a.big"} << 1 << QStringList{}
                                         << QByteArray("the archive being");
+    QTest::newRow("a file where a folder is")
+        << QStringList{"add", "@A", "logo.tga", "--as", "data/art"} << 1 << QStringList{}
+        << QByteArray("cannot store data\\art: the archive has a folder of that name");
+    QTest::newRow("below a file") << QStringList{"add", "@A", "logo.tga", "--as", "readme/x"} << 1
+                                  << QStringList{}
+                                  << QByteArray("cannot store readme\\x: readme is a file");
     QTest::newRow("disk full") << QStringList{"@FSIZE", "add", "@A", "new"} << 1 << QStringList{}
                                << QByteArray("File too large");
 }
@@ -256,6 +264,50 @@ void TestCliEdit::rename_data()
                                    << QStringList{} << QByteArray("holds data/notes.txt already");
     QTest::newRow("refused name") << QStringList{"rename", "@A", "readme", "../x"} << 1
                                   << QStringList{} << QByteArray("extraction would refuse");
+    QTest::newRow("onto a folder") << QStringList{"rename", "@A", "readme", "data"} << 1
+                                   << QStringList{} << QByteArray("has a folder of that name");
+    QTest::newRow("below a file") << QStringList{"rename", "@A", "data/notes.txt", "readme/n"} << 1
+                                  << QStringList{} << QByteArray("readme is a file");
+    QTest::newRow("to a name with wildcards")
+        << QStringList{"rename", "@A", "data/notes.txt", "n[1]*.txt"} << 0
+        << QStringList{"data\\art\\logo.tga", "n[1]*.txt", "readme"} << QByteArray();
+}
+
+void TestCliEdit::namesAreTakenLiterally_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("rename a name with brackets")
+        << QStringList{"rename", "@A", "a[1].txt", "c.txt"} << 0
+        << QStringList{"c.txt", "a1.txt", "b*.txt"} << QByteArray();
+    QTest::newRow("rename onto a name with brackets")
+        << QStringList{"rename", "@A", "a1.txt", "a[1].txt"} << 1 << QStringList{}
+        << QByteArray("holds a[1].txt already");
+    QTest::newRow("rename a name with a star")
+        << QStringList{"rename", "@A", "b*.txt", "b.txt"} << 0
+        << QStringList{"a[1].txt", "a1.txt", "b.txt"} << QByteArray();
+    QTest::newRow("remove the named entry only") << QStringList{"remove", "@A", "a[1].txt"} << 0
+                                                 << QStringList{"a1.txt", "b*.txt"} << QByteArray();
+    QTest::newRow("add as a name that exists")
+        << QStringList{"add", "@A", "logo.tga", "--as", "b*.txt"} << 1 << QStringList{}
+        << QByteArray("holds b*.txt already");
+}
+
+void TestCliEdit::namesAreTakenLiterally()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, expected);
+    QFETCH(QByteArray, message);
+    prepare(false);
+    const QString archive = path("n.big");
+    QVERIFY(writeFile(archive,
+                      makeBig({{"a[1].txt", "bracket"}, {"a1.txt", "plain"}, {"b*.txt", "star"}})));
+    QCOMPARE(runCli({"cat", archive, "a[1].txt"}).out, QByteArray("bracket"));
+    const QByteArray before = read("n.big");
+    check(archive, before, run(arguments, archive), exitCode, expected, message);
 }
 
 void TestCliEdit::rename()
