@@ -25,6 +25,7 @@ struct Functions
     decltype(&GfxCore_UnpackedSize) unpackedSize = nullptr;
     decltype(&GfxCore_StreamUnpackedSize) streamUnpackedSize = nullptr;
     decltype(&GfxCore_Unpack) unpack = nullptr;
+    decltype(&GfxCore_UnpackPrefix) unpackPrefix = nullptr;
     decltype(&GfxCore_CompressBound) compressBound = nullptr;
     decltype(&GfxCore_CompressLevel) compress = nullptr;
 };
@@ -88,6 +89,7 @@ bool GfxCoreCodec::load()
                           resolve(handle, "GfxCore_UnpackedSize", found.unpackedSize) &&
                           resolve(handle, "GfxCore_StreamUnpackedSize", found.streamUnpackedSize) &&
                           resolve(handle, "GfxCore_Unpack", found.unpack) &&
+                          resolve(handle, "GfxCore_UnpackPrefix", found.unpackPrefix) &&
                           resolve(handle, "GfxCore_CompressBound", found.compressBound) &&
                           resolve(handle, "GfxCore_CompressLevel", found.compress);
     if (!complete) {
@@ -143,6 +145,11 @@ bool GfxCoreCodec::isCompressed(const void *block, size_t storedLength)
 bool GfxCoreCodec::unpack(const void *block, size_t storedLength, void *dest, size_t capacity)
 {
     return module && functions.unpack(block, storedLength, dest, capacity) >= 0;
+}
+
+int64_t GfxCoreCodec::unpackPrefix(const void *block, size_t storedLength, void *dest, size_t want)
+{
+    return module ? functions.unpackPrefix(block, storedLength, dest, want) : -1;
 }
 
 size_t GfxCoreCodec::compressBound(size_t length)

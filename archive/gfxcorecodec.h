@@ -39,6 +39,10 @@ public:
     // stream or a `capacity` below the unpacked size; `dest` then holds no
     // more than the unpacked size of partial output.
     static bool unpack(const void *block, size_t storedLength, void *dest, size_t capacity);
+    // Unpacks no more than the first `want` bytes (fewer when the stream
+    // declares fewer) into `dest` and stops: the number written, or -1 for
+    // bytes that are not a stream or are damaged before that point.
+    static int64_t unpackPrefix(const void *block, size_t storedLength, void *dest, size_t want);
 
     // Largest stream compress() can write for `length` bytes.
     static size_t compressBound(size_t length);

@@ -114,6 +114,10 @@ int runConvert(const QStringList &arguments)
     const DecodedPicture picture = decodePicture(inKind, bytes, quint32(input.size()));
     if (!picture.ok)
         return Failure; // the decoder has said why
+    if (!picture.damage.isEmpty()) {
+        printError(QStringLiteral("%1 is damaged: %2").arg(paths[0], picture.damage));
+        return Failure;
+    }
 
     QByteArray out;
     QString problem;

@@ -13,10 +13,12 @@ int runRender(const QStringList &arguments)
 {
     VerbParser verb(
         QStringLiteral("render"),
-        QStringLiteral("Decodes a PNG, TGA or TPI image, chosen by the name's extension,\n"
-                       "and writes its pixels as an 8-bit RGBA PNG. With ENTRY, SOURCE is\n"
-                       "an archive and the entry is read and unpacked as the preview\n"
-                       "does; without it SOURCE is a loose image file. Prints the info\n"
+        QStringLiteral("Decodes a PNG, TGA or TPI image and writes its pixels as an 8-bit\n"
+                       "RGBA PNG. With ENTRY, SOURCE is an archive and the entry is read,\n"
+                       "unpacked and typed by its name as the preview does; without it\n"
+                       "SOURCE is a loose image file, typed by its content (TGA by its\n"
+                       "name). A picture that is cut short or damaged is not written\n"
+                       "(exit status 1). Prints the info\n"
                        "line \"WIDTHxHEIGHT FORMAT\" on stdout, also when the image cannot\n"
                        "be decoded (exit status 1)."));
     const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output")},
@@ -52,7 +54,11 @@ int runRender(const QStringList &arguments)
         return Failure;
     }
 
-    const PictureKind kind = pictureKindByName(name);
+    // A loose file goes by its content (TGA, which has no signature, by its
+    // name); an entry by its name, as the window takes it.
+    const PictureKind kind =
+        positional.size() == 2 ? pictureKindByName(name)
+                               : pictureKindOf(reinterpret_cast<const uchar *>(bytes), size, name);
     if (kind == PictureKind::Unknown) {
         printError(QStringLiteral("%1 is not a PNG, TGA or TPI image").arg(name));
         return Failure;
@@ -62,6 +68,11 @@ int runRender(const QStringList &arguments)
     if (!decoded.ok) {
         // The decoder has said why; the line says what its header holds.
         printOut(decoded.info + QLatin1Char('\n'));
+        return Failure;
+    }
+    if (!decoded.damage.isEmpty()) {
+        printOut(decoded.info + QLatin1Char('\n'));
+        printError(QStringLiteral("%1 is damaged: %2").arg(name, decoded.damage));
         return Failure;
     }
     if (decoded.image.isNull() || decoded.image.width() == 0 || decoded.image.height() == 0) {

@@ -23,11 +23,13 @@ namespace {
 constexpr quint64 kMaxPixels = quint64(1) << 24; // 64 MiB of picture
 constexpr quint64 kMaxEntryBytes = 64ull << 20;  // stored or unpacked
 constexpr quint32 kMaxEntriesRead = 100000;      // of an archive's directory
-constexpr int kMaxPicturesTried = 16;
+constexpr int kMaxPicturesTried = 4;             // that fail, before giving up
+constexpr quint64 kWorkBudget = 192ull << 20;    // bytes read, unpacked and decoded
 
 // The picture of an archive: its first picture entry, in directory order,
-// that decodes (a damaged one is passed over). Null, with `problem` set,
-// when there is none.
+// that decodes whole (a damaged one is passed over, a few at most, within
+// one budget of work for them all). Null, with `problem` set, when there is
+// none.
 QImage archivePicture(const QString &path, QString &problem)
 {
     BigArchive archive;
@@ -43,22 +45,30 @@ QImage archivePicture(const QString &path, QString &problem)
         return QImage();
     }
     int tried = 0;
+    quint64 work = 0;
     for (const BigEntry &entry : archive.entries) {
         const PictureKind kind = pictureKindByName(QString::fromLatin1(entry.path));
         if (kind == PictureKind::Unknown || quint32(entry.size) > kMaxEntryBytes)
             continue;
-        if (++tried > kMaxPicturesTried)
+        if (++tried > kMaxPicturesTried || work > kWorkBudget)
             break;
         QByteArray bytes;
-        if (archive.readEntry(entry, bytes) != EntryRead::Whole ||
-            GfxCoreCodec::unpackedSize(bytes.constData(), size_t(bytes.size())) > kMaxEntryBytes ||
+        work += quint32(entry.size);
+        if (archive.readEntry(entry, bytes) != EntryRead::Whole)
+            continue;
+        const quint32 unpacked =
+            GfxCoreCodec::unpackedSize(bytes.constData(), size_t(bytes.size()));
+        work += unpacked;
+        if (unpacked > kMaxEntryBytes || work > kWorkBudget ||
             unpackIfCompressed(bytes) > UnpackResult::Undecodable)
             continue;
         const DecodedPicture picture = decodePicture(
             kind, reinterpret_cast<const uchar *>(bytes.constData()), quint32(bytes.size()));
-        if (picture.ok && !picture.image.isNull() && picture.image.width() > 0 &&
-            picture.image.height() > 0)
+        if (picture.ok && picture.damage.isEmpty() && !picture.image.isNull() &&
+            picture.image.width() > 0 && picture.image.height() > 0)
             return picture.image;
+        work +=
+            quint64(qMax(picture.image.width(), 0)) * quint64(qMax(picture.image.height(), 0)) * 4;
     }
     problem = QStringLiteral("%1 holds no picture that can be shown").arg(path);
     return QImage();
@@ -119,7 +129,9 @@ int runThumbnail(const QStringList &arguments)
             problem = QStringLiteral("%1 is too large for a thumbnail").arg(paths[0]);
         } else {
             const DecodedPicture decoded = decodePicture(kind, bytes, quint32(input.size()));
-            if (decoded.ok && decoded.image.width() > 0 && decoded.image.height() > 0)
+            if (decoded.ok && !decoded.damage.isEmpty())
+                problem = QStringLiteral("%1 is damaged: %2").arg(paths[0], decoded.damage);
+            else if (decoded.ok && decoded.image.width() > 0 && decoded.image.height() > 0)
                 picture = decoded.image;
             else
                 problem = QStringLiteral("%1: %2").arg(

@@ -16,6 +16,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -53,9 +54,16 @@ int fuzzRefp(const uint8_t *data, size_t size)
     const int64_t written = GfxCore_Unpack(data, size, out.data(), out.size());
     if (written >= 0 && uint64_t(written) != declared)
         std::abort();
+    // A prefix, of a length the last byte picks, is the start of the whole
+    // output whenever the whole decodes.
+    const size_t want = size ? std::min<size_t>(declared, size_t(data[size - 1]) * 97) : 0;
+    std::vector<uint8_t> start(want + 1);
+    const int64_t got = GfxCore_UnpackPrefix(data, size, start.data(), want);
+    if (written >= 0 && (got != int64_t(want) || std::memcmp(start.data(), out.data(), want) != 0))
+        std::abort();
     // Encoding, at the level the first byte picks: the bytes come back unchanged.
     std::vector<uint8_t> stream(GfxCore_CompressBound(size));
-    const int level = size ? 1 + data[0] % 3 : GFXCORE_LEVEL_DEFAULT;
+    const int level = size ? data[0] % 4 : GFXCORE_LEVEL_DEFAULT;
     const size_t length = GfxCore_CompressLevel(data, size, stream.data(), stream.size(), level);
     if (length == 0 || GfxCore_UnpackedSize(stream.data(), length) != size)
         std::abort();

@@ -5,6 +5,7 @@
 #include "refpdecoder.h"
 #include "refpencoder.h"
 
+#include <algorithm>
 #include <new>
 
 using refp::Header;
@@ -46,6 +47,22 @@ int64_t GfxCore_Unpack(const void *src, size_t srcLen, void *dst, size_t dstCapa
     if (!refp::decode(bytes + header.length, srcLen - header.length, out, header.size))
         return -1;
     return int64_t(header.size);
+}
+
+int64_t GfxCore_UnpackPrefix(const void *src, size_t srcLen, void *dst, size_t want)
+{
+    Header header;
+    const auto *bytes = static_cast<const uint8_t *>(src);
+    if (!src || !refp::parseHeader(bytes, srcLen, header) || !refp::plausible(header, srcLen) ||
+        (!dst && want > 0))
+        return -1;
+    const size_t n = std::min<size_t>(want, header.size);
+    if (n == 0)
+        return 0;
+    if (!refp::decode(bytes + header.length, srcLen - header.length, static_cast<uint8_t *>(dst), n,
+                      n < header.size))
+        return -1;
+    return int64_t(n);
 }
 
 size_t GfxCore_CompressBound(size_t srcLen)

@@ -46,6 +46,12 @@ GFXCORE_API uint32_t GfxCore_StreamUnpackedSize(const void *src, size_t srcLen, 
  * declared size. */
 GFXCORE_API int64_t GfxCore_Unpack(const void *src, size_t srcLen, void *dst, size_t dstCapacity);
 
+/* Unpacks only the first `want` bytes of the stream's output (all of it when
+ * it declares fewer) into `dst`, which holds `want` bytes, and stops there:
+ * for a reader that needs no more. Returns the number written, or -1 when
+ * the bytes are not a Refp stream or are damaged before that many exist. */
+GFXCORE_API int64_t GfxCore_UnpackPrefix(const void *src, size_t srcLen, void *dst, size_t want);
+
 /* Largest stream that GfxCore_Compress can produce for `srcLen` bytes. */
 GFXCORE_API size_t GfxCore_CompressBound(size_t srcLen);
 

@@ -22,6 +22,7 @@
 
 #include "refpfastloop.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -244,7 +245,7 @@ void runCommandsPortable(const uint8_t *&ip, const uint8_t *ilimit, uint8_t *&op
     runCommands<PortableCopy>(ip, ilimit, op, olimit, dst);
 }
 
-bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen)
+bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen, bool prefix)
 {
     static const CommandRunner runFast = chooseRunner();
     const uint8_t *ip = src;
@@ -259,6 +260,8 @@ bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen)
         runFast(ip, ilimit, op, olimit, dst);
 
         // One command, every field checked against both ends.
+        if (prefix && op == oend)
+            return true;
         if (ip >= iend)
             return false; // the stream ended without its stop command
         const uint8_t b0 = ip[0];
@@ -293,13 +296,29 @@ bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen)
         } else {
             // Stop command: its last literals, then the output must be complete.
             literals = b0 & 3;
-            if (inLeft - 1 < literals || size_t(oend - op) != literals)
+            if (inLeft - 1 < literals || size_t(oend - op) > literals ||
+                (!prefix && size_t(oend - op) != literals))
                 return false;
-            std::memcpy(op, ip + 1, literals);
+            std::memcpy(op, ip + 1, size_t(oend - op));
             return true;
         }
-        if (inLeft - command < literals || size_t(oend - op) < literals + length)
+        if (inLeft - command < literals)
             return false;
+        if (size_t(oend - op) < literals + length) {
+            // A prefix ends inside this command: the part of it that fits.
+            if (!prefix)
+                return false;
+            ip += command;
+            const size_t fits = std::min(literals, size_t(oend - op));
+            std::memcpy(op, ip, fits);
+            op += fits;
+            if (op == oend)
+                return true;
+            if (offset > size_t(op - dst))
+                return false;
+            copyMatchExact(op, offset, size_t(oend - op));
+            return true;
+        }
         ip += command;
         std::memcpy(op, ip, literals);
         op += literals;

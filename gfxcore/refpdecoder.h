@@ -8,7 +8,8 @@ namespace refp {
 // exactly `dstLen` bytes of `dst`. False when the commands are damaged: they
 // end before the stop command, reach past `srcLen`, point before the start of
 // the output, or produce more or fewer than `dstLen` bytes. Never reads or
-// writes outside the two buffers.
-bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen);
+// writes outside the two buffers. With `prefix`, the first `dstLen` bytes of
+// a longer output are enough: decoding stops once they exist.
+bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen, bool prefix = false);
 
 } // namespace refp

@@ -7,16 +7,32 @@
 #include <QFileInfo>
 
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 namespace {
+
+// Decoders that can decode a picture in part say what was missing; a PNG
+// that libpng cannot read whole is refused outright.
+template <typename Decoder, typename = void> struct Damage
+{
+    static QString of(const Decoder &) { return QString(); }
+};
+template <typename Decoder>
+struct Damage<Decoder, std::void_t<decltype(std::declval<Decoder>().damage())>>
+{
+    static QString of(const Decoder &decoder) { return decoder.damage(); }
+};
 
 template <typename Decoder> DecodedPicture decode(const uchar *data, quint32 size)
 {
     Decoder decoder;
     DecodedPicture result;
     result.ok = decoder.load(data, size);
-    if (result.ok)
+    if (result.ok) {
         result.image = decoder.toImage();
+        result.damage = Damage<Decoder>::of(decoder);
+    }
     result.format = decoder.formatName();
     result.info =
         QStringLiteral("%1x%2 %3").arg(decoder.width()).arg(decoder.height()).arg(result.format);

@@ -28,6 +28,9 @@ struct DecodedPicture
     QImage image; // ARGB32; null unless ok
     QString format;
     QString info;
+    // What the decoder found missing or damaged in a picture it decoded in
+    // part ("block 3 is 1200 bytes short"); empty for a whole picture.
+    QString damage;
 };
 
 DecodedPicture decodePicture(PictureKind kind, const uchar *data, quint32 size);

@@ -51,13 +51,14 @@ inline void convert(int depth, const uchar *s, uchar *d)
 
 bool TgaDecoder::load(const uchar *data, quint32 size)
 {
+    problem.clear();
     if (size < 18)
         return showDecodeError(QStringLiteral("Not a correct TGA file (File is too small)"));
     std::memcpy(header, data, 18);
     const int depth = header[PixelDepth];
     const int type = header[ImageType];
     if (header[ColorMapType] > 1 || (depth != 32 && depth != 24 && depth != 16) ||
-        (type != 2 && type != 10) || width() < 0 || height() < 0)
+        (type != 2 && type != 10))
         return showDecodeError(QStringLiteral("Not a correct TGA file (Unsupported image type)"));
 
     // The pixels follow the image ID and, when there is one, the colour map.
@@ -85,21 +86,27 @@ bool TgaDecoder::load(const uchar *data, quint32 size)
         if (image.isNull())
             return showDecodeError(
                 QStringLiteral("Not enough memory for a %1 x %2 image").arg(width()).arg(height()));
-        clearFrom(type == 10 ? decodeRle(pixels, length) : decodePlain(pixels, length));
+        const qint64 decoded = type == 10 ? decodeRle(pixels, length) : decodePlain(pixels, length);
+        const qint64 all = qint64(width()) * height();
+        if (decoded < all)
+            problem =
+                QStringLiteral("its pixel data ends after %1 of %2 pixels").arg(decoded).arg(all);
+        clearFrom(decoded);
     } else {
         image = QImage(0, 0, QImage::Format_ARGB32);
     }
     return true;
 }
 
+// Sizes are unsigned: a picture may be up to 65535 pixels wide.
 int TgaDecoder::width() const
 {
-    return int(int16_t(little16(header + Width)));
+    return int(little16(header + Width));
 }
 
 int TgaDecoder::height() const
 {
-    return int(int16_t(little16(header + Height)));
+    return int(little16(header + Height));
 }
 
 QString TgaDecoder::formatName() const

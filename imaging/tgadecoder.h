@@ -8,7 +8,8 @@
 
 // Decodes true-colour TGA images, uncompressed (type 2) or run-length encoded
 // (type 10), with 16, 24 or 32 bits per pixel. A colour map, when present, is
-// skipped. Pixel data that ends early decodes as far as it goes.
+// skipped. Pixel data that ends early decodes as far as it goes, and
+// damage() says so.
 class TgaDecoder
 {
 public:
@@ -20,6 +21,9 @@ public:
     QString formatName() const;
     int width() const;
     int height() const;
+    // "its pixel data ends after N of M pixels" when it did; empty for a
+    // whole picture.
+    QString damage() const { return problem; }
 
 private:
     // Each fills `image` from the stored pixel data and returns how many
@@ -30,4 +34,5 @@ private:
 
     uchar header[18] = {};
     QImage image; // decoded during load; null until a load succeeds
+    QString problem;
 };

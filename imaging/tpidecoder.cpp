@@ -8,12 +8,17 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
+#include <vector>
 
 namespace {
 
 constexpr uint32_t kMagic = 0x54504931; // "1IPT" in file order
 constexpr uint32_t kRefp = 0x70666552;  // "Refp" in file order
 constexpr size_t kBlockHeader = 16;
+// Bytes a compressed block may always unpack to, whatever the picture's size.
+constexpr uint64_t kWorthUnpacking = 16u << 20;
 
 inline unsigned little16(const uchar *p)
 {
@@ -227,47 +232,58 @@ uint64_t fillablePixels(uchar type, uint64_t bytes)
     }
 }
 
-// The most pixels the blocks can fill, from their records alone: a plain
-// block gives at most its size or what its bytes hold; a compressed one at
-// most two pixels for each byte its stream declares (DXT1, the densest
-// format), and no stream declares more than it can produce.
-uint64_t fillableByBlocks(const uchar *data, size_t size, unsigned count, bool compressed)
+// One block record: where its stored bytes are and what its header says.
+struct Record
 {
-    uint64_t fillable = 0;
-    size_t position = 20;
-    for (unsigned i = 0; i < count && size - position >= 4; ++i) {
-        const size_t length = std::min<size_t>(little32(data + position), size - position - 4);
-        const uchar *block = data + position + 4;
-        position += 4 + length;
-        if (compressed) {
-            fillable += 2 * uint64_t(GfxCoreCodec::unpackedSize(block, length));
-        } else if (length > kBlockHeader) {
-            const uint64_t area = uint64_t(little16(block + 4)) * little16(block + 6);
-            fillable += std::min(area, fillablePixels(block[0], length - kBlockHeader));
-        }
+    const uchar *stored = nullptr;
+    size_t length = 0;  // stored bytes present
+    size_t missing = 0; // stored bytes the record declares beyond the input
+    uint32_t size = 0;  // its bytes once unpacked (declared), or as stored
+    uchar head[kBlockHeader] = {};
+    size_t headLength = 0; // header bytes known (from the stream's start when compressed)
+    unsigned type() const { return head[0]; }
+    unsigned width() const { return little16(head + 4); }
+    unsigned height() const { return little16(head + 6); }
+};
+
+Record readRecord(const uchar *data, size_t size, size_t position, bool compressed)
+{
+    Record r;
+    const uint32_t declared = little32(data + position);
+    r.stored = data + position + 4;
+    r.length = std::min<size_t>(declared, size - position - 4);
+    r.missing = declared - r.length;
+    if (!compressed) {
+        r.size = uint32_t(r.length);
+        r.headLength = std::min(r.length, kBlockHeader);
+        std::memcpy(r.head, r.stored, r.headLength);
+        return r;
     }
-    return fillable;
+    // Only the header of a compressed block is unpacked here.
+    r.size = GfxCoreCodec::unpackedSize(r.stored, r.length);
+    const int64_t got = GfxCoreCodec::unpackPrefix(r.stored, r.length, r.head, kBlockHeader);
+    r.headLength = got > 0 ? size_t(got) : 0;
+    return r;
 }
 
-// A stored Refp block unpacked; empty when it does not unpack.
-QByteArray unpackBlock(const uchar *stored, size_t length)
+QString bytesText(uint64_t n)
 {
-    const uint32_t n = GfxCoreCodec::unpackedSize(stored, length);
-    if (n == 0 || n > uint32_t(std::numeric_limits<int>::max() - 64))
-        return QByteArray();
-    try {
-        QByteArray block(int(n), Qt::Uninitialized);
-        if (GfxCoreCodec::unpack(stored, length, block.data(), n))
-            return block;
-    } catch (const std::bad_alloc &) {
-    }
-    return QByteArray();
+    return n == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(n);
+}
+
+// Bytes of pixel data that the first `rows` rows of a block need.
+uint64_t rowBytes(unsigned type, unsigned width, unsigned rows)
+{
+    if (type == 0x60 || type == 0x61 || type == 0x62)
+        return pixelBytes(uchar(type), width, std::min(rows + 3, 0xFFFFu) & ~3u);
+    return pixelBytes(uchar(type), width, rows);
 }
 
 } // namespace
 
 bool TpiDecoder::load(const uchar *data, quint32 size)
 {
+    problem.clear();
     if (size < 20)
         return showDecodeError(QStringLiteral("Incorrect TPI file (File is too small)"));
     std::memcpy(header, data, 20);
@@ -276,57 +292,124 @@ bool TpiDecoder::load(const uchar *data, quint32 size)
         return showDecodeError(QStringLiteral("Incorrect TPI file (Not a TPI1 file)"));
     const bool compressed = little32(header + 8) == kRefp;
     const unsigned count = little16(header + 16);
-    if (!checkImageData(uint64_t(width()), uint64_t(height()),
-                        fillableByBlocks(data, size, count, compressed),
-                        QStringLiteral("Incorrect TPI file (its blocks cannot fill %1 x %2 pixels)")
-                            .arg(width())
-                            .arg(height())))
-        return false;
-    QImage picture;
-    if (!compressed && tilesThePicture(data, size, count, unsigned(width()), unsigned(height()))) {
-        picture = QImage(width(), height(), QImage::Format_ARGB32); // every pixel gets written
-        if (picture.isNull())
-            return showDecodeError(
-                QStringLiteral("Not enough memory for a %1 x %2 image").arg(width()).arg(height()));
-    } else {
-        picture = newImage(width(), height());
-        if (picture.isNull() && width() > 0 && height() > 0)
-            return false;
-    }
+    const QString cannotFill = QStringLiteral("Incorrect TPI file (its blocks cannot fill %1 x %2 "
+                                              "pixels)")
+                                   .arg(width())
+                                   .arg(height());
 
-    // Blocks go left to right; the block that reaches the right edge ends the
-    // row, and the next row starts lower by that block's height. Plain blocks
-    // are read where they stand; compressed ones are unpacked one at a time.
-    int64_t x0 = 0, y0 = 0;
+    // The records, and the most pixels their blocks can fill, from what the
+    // headers declare; no block's pixels are unpacked yet.
+    std::vector<Record> records;
+    uint64_t fillable = 0;
     size_t position = 20;
     for (unsigned i = 0; i < count && size - position >= 4; ++i) {
-        const uint32_t stored = little32(data + position);
-        position += 4;
-        const size_t length = std::min<size_t>(stored, size - position);
-        QByteArray unpacked;
-        const uchar *block = data + position;
-        size_t blockLength = length;
-        position += length;
-        if (compressed) {
-            unpacked = unpackBlock(block, length);
-            block = reinterpret_cast<const uchar *>(unpacked.constData());
-            blockLength = size_t(unpacked.size());
-        }
-        if (blockLength < 8)
+        records.push_back(readRecord(data, size, position, compressed));
+        const Record &r = records.back();
+        position += 4 + r.length;
+        if (r.headLength == kBlockHeader)
+            fillable += std::min(uint64_t(r.width()) * r.height(),
+                                 fillablePixels(uchar(r.type()), r.size - kBlockHeader));
+    }
+    if (records.size() < count)
+        noteDamage(QStringLiteral("the file ends before block %1 of %2")
+                       .arg(records.size() + 1)
+                       .arg(count));
+    if (!checkImageData(uint64_t(width()), uint64_t(height()), fillable, cannotFill))
+        return false;
+
+    // The picture is made once a block really has pixels for it.
+    QImage picture;
+    bool made = false;
+    const bool tiled =
+        !compressed && tilesThePicture(data, size, count, unsigned(width()), unsigned(height()));
+    auto make = [&]() {
+        made = true;
+        picture =
+            tiled ? QImage(width(), height(), QImage::Format_ARGB32) : newImage(width(), height());
+        if (picture.isNull() && tiled)
+            showDecodeError(
+                QStringLiteral("Not enough memory for a %1 x %2 image").arg(width()).arg(height()));
+        return !picture.isNull();
+    };
+
+    // Blocks go left to right; the block that reaches the right edge ends the
+    // row, and the next row starts lower by that block's height. A block
+    // outside the picture is not unpacked, one inside only as far as the
+    // rows that show.
+    int64_t x0 = 0, y0 = 0;
+    std::unique_ptr<uchar[]> unpacked;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const Record &r = records[i];
+        if (r.missing > 0)
+            noteDamage(QStringLiteral("block %1 is %2 short").arg(i + 1).arg(bytesText(r.missing)));
+        if (r.headLength < 8) {
+            if (compressed)
+                noteDamage(QStringLiteral("block %1 does not unpack").arg(i + 1));
             continue; // no size to place it by
-        const unsigned bw = little16(block + 4), bh = little16(block + 6);
-        if (blockLength > kBlockHeader && x0 < picture.width() && y0 < picture.height())
-            placeBlock(Placement{picture.bits(), picture.bytesPerLine(), picture.width(),
-                                 picture.height(), x0, y0, bw, bh},
-                       block[0], block + kBlockHeader, blockLength - kBlockHeader);
+        }
+        const unsigned bw = r.width(), bh = r.height();
+        const Placement at{nullptr, 0, width(), height(), x0, y0, bw, bh};
         x0 += bw;
         if (x0 >= width()) {
             x0 = 0;
             y0 += bh;
         }
+        const unsigned rows = at.visibleHeight();
+        if (rows == 0 || at.visibleWidth() == 0 || r.headLength < kBlockHeader)
+            continue;
+        const uint64_t needed = rowBytes(r.type(), bw, rows);
+        const size_t want = size_t(std::min<uint64_t>(kBlockHeader + needed, r.size));
+        // A block far wider than the picture costs its whole rows; past a
+        // few times what the picture holds, that is not worth unpacking.
+        const uint64_t worth =
+            std::max<uint64_t>(uint64_t(width()) * uint64_t(height()) * 8, kWorthUnpacking);
+        if (compressed && want > worth) {
+            noteDamage(QStringLiteral("block %1 is too large to unpack for a %2 x %3 picture")
+                           .arg(i + 1)
+                           .arg(width())
+                           .arg(height()));
+            continue;
+        }
+        const uchar *block = r.stored;
+        if (compressed) {
+            unpacked.reset(new (std::nothrow) uchar[want]);
+            if (!unpacked)
+                return showDecodeError(
+                    QStringLiteral("Not enough memory to unpack block %1").arg(i + 1));
+            if (GfxCoreCodec::unpackPrefix(r.stored, r.length, unpacked.get(), want) !=
+                int64_t(want)) {
+                noteDamage(QStringLiteral("block %1 does not unpack").arg(i + 1));
+                x0 = at.x0, y0 = at.y0; // placed as a block that did not unpack: not at all
+                continue;
+            }
+            block = unpacked.get();
+        }
+        if (want - kBlockHeader < needed && pixelBytes(uchar(r.type()), bw, bh) > 0)
+            noteDamage(QStringLiteral("block %1 is %2 short of its pixels")
+                           .arg(i + 1)
+                           .arg(bytesText(needed - (want - kBlockHeader))));
+        if (want <= kBlockHeader)
+            continue;
+        if (!made && !make())
+            return false;
+        placeBlock(Placement{picture.bits(), picture.bytesPerLine(), picture.width(),
+                             picture.height(), at.x0, at.y0, bw, bh},
+                   uchar(r.type()), block + kBlockHeader, want - kBlockHeader);
     }
-    image = picture;
+    // No block had pixels: an empty picture, if it is small enough to be
+    // worth showing as such.
+    const bool empty = width() == 0 || height() == 0;
+    if (!made && !empty &&
+        (!checkImageData(uint64_t(width()), uint64_t(height()), 0, cannotFill) || !make()))
+        return false;
+    image = made ? picture : QImage(width(), height(), QImage::Format_ARGB32);
     return true;
+}
+
+void TpiDecoder::noteDamage(const QString &text)
+{
+    if (problem.isEmpty())
+        problem = text;
 }
 
 int TpiDecoder::width() const

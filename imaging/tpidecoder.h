@@ -11,7 +11,12 @@
 // Block records past the end of the input, blocks shorter than their header
 // or their pixels, and compressed blocks that do not unpack decode as far as
 // their bytes go (an unpackable block counts as empty); the rest of the
-// picture stays transparent.
+// picture stays transparent, and damage() names the first such fault.
+//
+// The work is bounded by the picture, not by what the blocks declare: a
+// block outside the picture is read no further than its header, and a
+// compressed block is unpacked only as far as its rows that show. The
+// picture is allocated once a block really has pixels for it.
 class TpiDecoder
 {
 public:
@@ -24,9 +29,16 @@ public:
     QString formatName() const;
     int width() const;
     int height() const;
+    // What was missing or did not unpack ("block 3 is 1200 bytes short"),
+    // for callers that must not pass a damaged picture off as whole; empty
+    // when every block was whole.
+    QString damage() const { return problem; }
 
 private:
+    void noteDamage(const QString &text);
+
     uchar header[20] = {};
     bool headerRead = false;
     QImage image; // laid out during load; null until a load succeeds
+    QString problem;
 };

@@ -47,6 +47,12 @@ void TestCliRender::looseFiles_data()
         << QByteArray("19x7 888\n");
     QTest::newRow("TPI") << "c.tpi" << makeTpi(19, 7, {{0x7D, 19, 7, bgra}}) << alpha
                          << QByteArray("19x7 8888\n");
+    QTest::newRow("TPI named .png, by its content")
+        << "d.png" << makeTpi(19, 7, {{0x7D, 19, 7, bgra}}) << alpha << QByteArray("19x7 8888\n");
+    const QImage wide = patternImage(40000, 1, false);
+    QTest::newRow("TGA 40000 pixels wide")
+        << "w.tga" << makeTga(2, 24, 40000, 1, 0x20, tgaPixels(wide, 24, true)) << wide
+        << QByteArray("40000x1 888\n");
 }
 
 void TestCliRender::looseFiles()
@@ -83,7 +89,19 @@ void TestCliRender::failures_data()
     QTest::addColumn<QByteArray>("message");
     QTest::addColumn<QByteArray>("info"); // what the decoder reports, when it ran
     QTest::newRow("not a PNG") << "x.png" << QByteArray("not really")
-                               << QByteArray("Not a PNG file!") << QByteArray("0x0 8888\n");
+                               << QByteArray("is not a PNG, TGA or TPI image") << QByteArray();
+    QTest::newRow("PNG cut short") << "c.png" << makePng(patternImage(64, 64, false), {2}).left(200)
+                                   << QByteArray("Damaged .png file!") << QByteArray("64x64 888\n");
+    const QByteArray tpi = makeTpi(4, 2, {{0x7D, 4, 2, QByteArray(32, 'x')}});
+    QTest::newRow("TPI cut short")
+        << "c.tpi" << tpi.chopped(5) << QByteArray("c.tpi is damaged: block 1 is 5 bytes short")
+        << QByteArray("4x2 8888\n");
+    QTest::newRow("TPI with its header only")
+        << "h.tpi" << tpi.left(20) << QByteArray("damaged: the file ends before block 1 of 1")
+        << QByteArray("4x2 8888\n");
+    QTest::newRow("TGA cut short") << "c.tga" << makeTga(2, 24, 4, 2, 0, QByteArray(20, 'x'))
+                                   << QByteArray("damaged: its pixel data ends after 6 of 8 pixels")
+                                   << QByteArray("4x2 888\n");
     QTest::newRow("palette PNG") << "p.png" << makePng(patternImage(4, 4, false), {3})
                                  << QByteArray("Unsupported .png file!")
                                  << QByteArray("4x4 8888\n");

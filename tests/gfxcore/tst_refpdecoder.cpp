@@ -304,9 +304,26 @@ void TestRefpDecoder::randomCommands()
     const int last = random.bounded(4);
     commands += char(0xFC | last) + literals(last);
 
-    const Result r = unpack(stream(commands, uint32_t(expected.size())), size_t(expected.size()));
+    const QByteArray whole = stream(commands, uint32_t(expected.size()));
+    const Result r = unpack(whole, size_t(expected.size()));
     QCOMPARE(r.status, int64_t(expected.size()));
     QVERIFY(r.output == expected);
+
+    // A prefix cut anywhere, inside a command too, is the output's start;
+    // so is one of a stream whose end is damaged, up to the damage.
+    const int size = expected.size();
+    for (const QByteArray &source : {whole, whole.chopped(200)}) {
+        const Bytes in = bytesOf(source);
+        for (int want : {0, 1, 17, int(random.bounded(size)), size / 2, size - 1, size, size + 9}) {
+            if (source.size() < whole.size() && want > size / 2)
+                continue;
+            Bytes out(size_t(want) + 1);
+            const int64_t got =
+                GfxCore_UnpackPrefix(in.data(), in.size(), out.data(), size_t(want));
+            QCOMPARE(got, int64_t(std::min(want, size)));
+            QVERIFY(arrayOf(out).left(int(got)) == expected.left(int(got)));
+        }
+    }
 }
 
 void TestRefpDecoder::damaged_data()

@@ -18,6 +18,13 @@ DecodeResult decode(const QByteArray &bytes)
     return decodeWith<TpiDecoder>(bytes);
 }
 
+QString damageOf(const QByteArray &bytes)
+{
+    TpiDecoder decoder;
+    decoder.load(reinterpret_cast<const uchar *>(bytes.constData()), quint32(bytes.size()));
+    return decoder.damage();
+}
+
 // A 0x7D block of one colour.
 TpiBlock solid(uint16_t w, uint16_t h, QRgb colour)
 {
@@ -75,6 +82,7 @@ private slots:
     void dxt_data();
     void dxt();
     void compressedBlocks();
+    void workStopsAtThePicture();
     void refused_data();
     void refused();
     void cutShort_data();
@@ -258,31 +266,55 @@ void TestTpiDecoder::refused()
     QCOMPARE(r.width, width);
 }
 
+void TestTpiDecoder::workStopsAtThePicture()
+{
+    // Two tall blocks whose streams are damaged at their very end: the first
+    // shows two of its rows, the second lies below the picture. Neither is
+    // unpacked as far as its damage, so the picture is whole.
+    QByteArray tpi = makeTpi(4, 2, {solid(4, 4096, 0xFF102030), solid(4, 4096, 0xFF405060)}, true);
+    const int first = 24 + int(qFromLittleEndian<quint32>(tpi.constData() + 20));
+    tpi[first - 1] = char(0xE0);
+    tpi[tpi.size() - 1] = char(0xE0);
+    QCOMPARE(damageOf(tpi), QString());
+    const DecodeResult r = decode(tpi);
+    QVERIFY(r.ok);
+    QCOMPARE(r.image.pixel(3, 1), QRgb(0xFF102030));
+    // Where the whole block shows, its damage does too.
+    tpi[14] = char(4096 & 0xFF);
+    tpi[15] = char(4096 >> 8);
+    QCOMPARE(damageOf(tpi), QString("block 1 does not unpack"));
+}
+
 void TestTpiDecoder::cutShort_data()
 {
     QTest::addColumn<QByteArray>("tpi");
     QTest::addColumn<int>("pixelsShown");
+    QTest::addColumn<QString>("damage");
     const QByteArray good = makeTpi(4, 2, {solid(4, 2, 0xFF102030)});
-    QTest::newRow("block record cut inside its pixels") << good.left(good.size() - 4 * 3) << 5;
-    QTest::newRow("block record cut inside its header") << good.left(20 + 4 + 10) << 0;
+    QTest::newRow("block record cut inside its pixels")
+        << good.left(good.size() - 4 * 3) << 5 << "block 1 is 12 bytes short";
+    QTest::newRow("block record cut inside its header")
+        << good.left(20 + 4 + 10) << 0 << "block 1 is 38 bytes short";
+    QTest::newRow("header only") << good.left(20) << 0 << "the file ends before block 1 of 1";
     QTest::newRow("block count beyond the records") << [&] {
         QByteArray more = good;
         more[16] = 9;
         return more;
-    }() << 8;
+    }() << 8 << "the file ends before block 2 of 9";
     QTest::newRow("block length beyond the input") << [&] {
         QByteArray longer = good;
         longer[21] = char(0x40);
         return longer;
-    }() << 8;
+    }() << 8 << "block 1 is 16384 bytes short";
     QTest::newRow("DXT data too short")
         << makeTpi(
                8, 4,
                {{0x60, 8, 4, squishCompress(patternImage(8, 4, false), squish::kDxt1).left(12)}})
-        << 4 * 4;
+        << 4 * 4 << "block 1 is 4 bytes short of its pixels";
     QByteArray damaged = makeTpi(4, 2, {solid(4, 2, 0xFF102030)}, true);
     damaged.chop(1);
-    QTest::newRow("Refp block that does not unpack") << damaged << 0;
+    QTest::newRow("Refp block that does not unpack") << damaged << 0 << "block 1 is 1 byte short";
+    QTest::newRow("whole") << good << 8 << "";
 }
 
 void TestTpiDecoder::cutShort()
@@ -290,6 +322,8 @@ void TestTpiDecoder::cutShort()
     // Whatever is there is shown, the rest stays clear, and nothing is said.
     QFETCH(QByteArray, tpi);
     QFETCH(int, pixelsShown);
+    QFETCH(QString, damage);
+    QCOMPARE(damageOf(tpi), damage);
     const DecodeResult r = decode(tpi);
     QVERIFY(r.ok);
     QVERIFY(r.messages.isEmpty());
