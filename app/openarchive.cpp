@@ -58,6 +58,9 @@ void Vorland::openArchiveOrThrow(const QString &fileName)
         return;
     }
 
+    if (opened->longPaths > 0)
+        vorland::report(QStringLiteral("%1 entries have paths longer than 64 KiB and are left out.")
+                            .arg(opened->longPaths));
     resetArchive();
     fileCountLabel->setText(QStringLiteral("Number of files: %1").arg(opened->entryCount));
     buildFolderTree(model->rootFolder, opened->entries);

@@ -45,6 +45,9 @@ QString folderClash(const std::vector<ArchiveBuilder::Entry> &entries,
 
 QString archiveDamage(const BigArchive &archive)
 {
+    if (archive.longPaths > 0)
+        return QStringLiteral("%1 of its entries have paths longer than 64 KiB")
+            .arg(archive.longPaths);
     if (archive.entries.size() < archive.entryCount)
         return QStringLiteral("its directory is cut short (%1 of %2 entries)")
             .arg(archive.entries.size())

@@ -96,6 +96,7 @@ struct Parsed
     quint32 archiveSize = 0;
     quint32 headerLength = 0;
     std::vector<BigEntry> entries;
+    quint32 longPaths = 0;
 };
 
 // Header fields cut off by the end read as 0.
@@ -134,8 +135,16 @@ Parsed parse(DirectoryBytes &bytes, quint32 limit)
         }
         const size_t end =
             nul ? size_t(static_cast<const uchar *>(nul) - bytes.data()) : bytes.size();
-        entry.path = QByteArray(reinterpret_cast<const char *>(bytes.data() + pos), int(end - pos));
+        const size_t start = pos;
         pos = nul ? end + 1 : end;
+        // No real path comes near this: the entry is damage, and copying it
+        // (and showing it) would cost many times the directory's bytes.
+        if (end - start > BigArchive::kMaxPathLength) {
+            ++p.longPaths;
+            continue;
+        }
+        entry.path =
+            QByteArray(reinterpret_cast<const char *>(bytes.data() + start), int(end - start));
         p.entries.push_back(std::move(entry));
     }
     return p;
@@ -197,6 +206,7 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     archiveSize = parsed.archiveSize;
     headerLength = parsed.headerLength;
     entries = std::move(parsed.entries);
+    longPaths = parsed.longPaths;
     compressed = false;
     fileSize = onDisk;
     imageSize = onDisk;
@@ -257,6 +267,7 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     archiveSize = parsed.archiveSize;
     headerLength = parsed.headerLength;
     entries = std::move(parsed.entries);
+    longPaths = parsed.longPaths;
     compressed = isStream;
     fileSize = quint64(length);
     imageSize = kept->size;

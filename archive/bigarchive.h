@@ -83,12 +83,16 @@ public:
     quint32 entryLimit = 0xFFFFFFFFu;
     quint64 imageLimit = ~quint64(0);
 
+    // Entries whose path is longer than this are damage, and are left out.
+    static constexpr size_t kMaxPathLength = 64 * 1024;
     // Header fields, as stored.
     quint32 entryCount = 0;
     quint32 archiveSize = 0;
     quint32 headerLength = 0;
-    // The directory entries that exist, in directory order.
+    // The directory entries that exist, in directory order, less those
+    // whose path is too long, which `longPaths` counts.
     std::vector<BigEntry> entries;
+    quint32 longPaths = 0;
     // Whether the whole file is a Refp stream, its size on disk, and the size of
     // the image the entries refer to (the unpacked size when compressed).
     bool compressed = false;

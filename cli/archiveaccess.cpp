@@ -11,7 +11,13 @@ namespace cli {
 bool openArchive(const QString &path, BigArchive &archive)
 {
     switch (archive.open(path)) {
-    case BigArchive::Status::Ok: return true;
+    case BigArchive::Status::Ok:
+        if (archive.longPaths > 0)
+            printError(QStringLiteral("warning: %1: %2 entries have paths longer than 64 KiB, "
+                                      "which no archive needs; they are left out")
+                           .arg(path)
+                           .arg(archive.longPaths));
+        return true;
     case BigArchive::Status::CannotOpen: {
         QFile file(path);
         file.open(QIODevice::ReadOnly);

@@ -47,14 +47,23 @@ bool TpiImageHandler::canRead() const
 bool TpiImageHandler::read(QImage *image)
 {
     prepare();
+    // No more than a TPI of the header's size can use: its records and block
+    // headers, and a few bytes for each pixel (a block never needs more than
+    // four, compressed or not), with some slack.
+    const QByteArray head = device()->peek(20);
+    qint64 useful = 20;
+    if (head.size() == 20)
+        useful += qint64(little16(head, 16)) * 24 +
+                  qint64(little16(head, 12)) * qint64(little16(head, 14)) * 8 + (1 << 20);
     QByteArray bytes;
     try {
-        bytes = device()->readAll();
+        bytes = device()->read(useful);
     } catch (const std::bad_alloc &) {
         return false;
     }
     TpiDecoder decoder;
-    if (!decoder.load(reinterpret_cast<const uchar *>(bytes.constData()), quint32(bytes.size())))
+    if (!decoder.load(reinterpret_cast<const uchar *>(bytes.constData()), quint32(bytes.size())) ||
+        !decoder.damage().isEmpty())
         return false;
     const QImage decoded = decoder.toImage();
     if (decoded.isNull() || decoded.width() == 0 || decoded.height() == 0)

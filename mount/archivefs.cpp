@@ -77,10 +77,22 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes)
         Node &node = nodes[size_t(file)];
         node.entry = all[i];
         node.compressed = storage[i].compressed();
+        node.size = node.compressed ? storage[i].unpackedSize : archive.presentBytes(*all[i]);
+        if (node.compressed && node.size > cacheBudget)
+            warnings << QStringLiteral("%1 unpacks to %2 bytes, more than the mount's cache of "
+                                       "%3: it cannot be read (EFBIG)")
+                            .arg(all[i]->pathText())
+                            .arg(node.size)
+                            .arg(cacheBudget);
+        if (!node.compressed && node.size < quint32(all[i]->size))
+            warnings << QStringLiteral("%1 reaches past the end of the archive: only %2 of its "
+                                       "%3 bytes exist, and it is shown short")
+                            .arg(all[i]->pathText())
+                            .arg(node.size)
+                            .arg(quint32(all[i]->size));
         if (storage[i].form == EntryForm::Undecodable)
             warnings << QStringLiteral("%1 %2: it is shown as stored")
                             .arg(all[i]->pathText(), undecodableText());
-        node.size = node.compressed ? storage[i].unpackedSize : archive.presentBytes(*all[i]);
     }
 }
 
@@ -114,47 +126,73 @@ void ArchiveFs::use(int index)
     recent.splice(recent.begin(), recent, entry.place);
 }
 
-std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file)
+std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error)
 {
-    {
-        std::lock_guard<std::mutex> guard(cacheLock);
+    const Node &node = nodes[size_t(file)];
+    if (node.size > cacheBudget) {
+        error = EFBIG;
+        return nullptr;
+    }
+    std::unique_lock<std::mutex> guard(cacheLock);
+    // One unpacking per entry: a second opener waits for the first.
+    for (;;) {
         const auto found = cache.find(file);
         if (found != cache.end()) {
             use(file);
             return found->second.bytes;
         }
+        if (unpacking.count(file) == 0)
+            break;
+        unpackedOne.wait(guard);
     }
+    // Room for it: the least recently used that no open file holds go.
+    for (auto it = recent.end();
+         it != recent.begin() && alive + reserved + node.size > cacheBudget;) {
+        --it;
+        if (cache[*it].bytes.use_count() == 1) {
+            cache.erase(*it);
+            it = recent.erase(it);
+        }
+    }
+    if (alive + reserved + node.size > cacheBudget) {
+        error = ENOMEM;
+        return nullptr;
+    }
+    reserved += node.size;
+    unpacking[file] = true;
+    guard.unlock();
+
     // Unpacked without the lock, so that other files go on being read.
-    const Node &node = nodes[size_t(file)];
+    std::shared_ptr<Bytes> bytes;
     const uint64_t length = archive.presentBytes(*node.entry);
     std::unique_ptr<char[]> stored(new (std::nothrow) char[length]);
-    if (!stored || readStored(*node.entry, 0, length, stored.get()) != int64_t(length))
-        return nullptr;
-    const uint32_t n = GfxCoreCodec::unpackedSize(stored.get(), length);
-    if (n == 0 || n != node.size)
-        return nullptr;
-    auto bytes = std::make_shared<Bytes>();
-    bytes->data.reset(new (std::nothrow) char[n]);
-    bytes->size = n;
-    if (!bytes->data || !GfxCoreCodec::unpack(stored.get(), length, bytes->data.get(), n))
-        return nullptr;
+    if (stored && readStored(*node.entry, 0, length, stored.get()) == int64_t(length) &&
+        GfxCoreCodec::unpackedSize(stored.get(), length) == node.size) {
+        bytes.reset(new (std::nothrow) Bytes, [this](Bytes *b) {
+            alive -= b->size;
+            delete b;
+        });
+        if (bytes) {
+            bytes->data.reset(new (std::nothrow) char[node.size]);
+            bytes->size = bytes->data ? node.size : 0;
+            alive += bytes->size;
+            if (!bytes->data ||
+                !GfxCoreCodec::unpack(stored.get(), length, bytes->data.get(), node.size))
+                bytes.reset();
+        }
+    }
+    stored.reset();
 
-    std::lock_guard<std::mutex> guard(cacheLock);
-    const auto found = cache.find(file);
-    if (found != cache.end()) { // another reader was quicker
-        use(file);
-        return found->second.bytes;
+    guard.lock();
+    reserved -= node.size;
+    unpacking.erase(file);
+    if (bytes) {
+        recent.push_front(file);
+        cache[file] = Cached{bytes, recent.begin()};
     }
-    recent.push_front(file);
-    cache[file] = Cached{bytes, recent.begin()};
-    cached += n;
-    // The least recently used go, never the one just made.
-    while (cached > cacheBudget && recent.size() > 1) {
-        const int oldest = recent.back();
-        recent.pop_back();
-        cached -= cache[oldest].bytes->size;
-        cache.erase(oldest);
-    }
+    guard.unlock();
+    unpackedOne.notify_all();
+    error = EIO;
     return bytes;
 }
 
@@ -191,7 +229,7 @@ int64_t ArchiveFs::readStored(const BigEntry &entry, uint64_t offset, uint64_t n
         if (got < 0)
             return -EIO;
         if (got == 0)
-            break; // the archive shrank since it was mounted
+            return -EIO; // the archive shrank since it was mounted
         done += uint64_t(got);
     }
     return int64_t(done);

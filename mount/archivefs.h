@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -25,9 +27,13 @@
 //
 // A file's size is the unpacked size from its Refp header (without
 // unpacking), or the stored size when `raw`. Stored bytes are read from the
-// archive on every read; compressed entries are unpacked on first use and
-// kept in a cache bounded in bytes, the least recently used going first.
-// Everything is safe to call from several threads at once.
+// archive on every read; compressed entries are unpacked on first use, once
+// however many open them at the same time, and kept in a cache bounded in
+// bytes, the least recently used going first. The bound holds for every
+// unpacked byte alive, those of open files included: an entry larger than
+// the whole cache cannot be read (EFBIG, with a warning when mounting), and
+// one that does not fit beside the files open now waits for none and gives
+// ENOMEM. Everything is safe to call from several threads at once.
 class ArchiveFs
 {
 public:
@@ -63,8 +69,9 @@ public:
     };
     // The unpacked bytes of a compressed file, shared with the cache; a
     // file being read holds them, so eviction never takes them from it.
-    // Null when they cannot be unpacked (damaged, or no memory).
-    std::shared_ptr<const Bytes> unpacked(int index);
+    // Null when they cannot be unpacked, with `error` set: EIO (damaged),
+    // EFBIG (larger than the cache), ENOMEM (no room now).
+    std::shared_ptr<const Bytes> unpacked(int index, int &error);
     // Reads `size` bytes of file `index` at `offset` into `out`, from
     // `unpacked` for a compressed file: the number read, or -errno (EIO for
     // an entry that cannot be read).
@@ -85,8 +92,11 @@ private:
     std::vector<std::unordered_map<std::string, int>> index; // per node: children by name
 
     std::mutex cacheLock;
+    std::condition_variable unpackedOne;
     uint64_t cacheBudget;
-    uint64_t cached = 0;
+    uint64_t reserved = 0;          // for unpacking under way
+    std::atomic<uint64_t> alive{0}; // every unpacked byte not yet freed
+    std::unordered_map<int, bool> unpacking;
     std::list<int> recent; // most recently used first
     struct Cached
     {

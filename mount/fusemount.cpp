@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -179,9 +180,10 @@ void openFile(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *info)
     auto handle = std::make_unique<Handle>();
     handle->node = index;
     if (s.fs->node(index).compressed) {
-        handle->bytes = s.fs->unpacked(index);
+        int error = EIO;
+        handle->bytes = s.fs->unpacked(index, error);
         if (!handle->bytes) {
-            fuse_reply_err(request, EIO);
+            fuse_reply_err(request, error);
             return;
         }
     }
@@ -199,8 +201,12 @@ void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset,
     const ArchiveFs::Node &node = s.fs->node(handle->node);
     const uint64_t at = uint64_t(offset);
     const size_t n = at >= node.size ? 0 : size_t(std::min<uint64_t>(size, node.size - at));
-    if (!node.compressed && s.fs->fileDescriptor() >= 0 && n > 0) {
-        // Straight from the archive file into the kernel's buffer.
+    struct stat archive;
+    if (!node.compressed && s.fs->fileDescriptor() >= 0 && n > 0 &&
+        ::fstat(s.fs->fileDescriptor(), &archive) == 0 &&
+        quint64(archive.st_size) >= s.fs->storedOffset(handle->node) + at + n) {
+        // Straight from the archive file into the kernel's buffer. (An
+        // archive that shrank is read below, and fails whole.)
         struct fuse_bufvec data = FUSE_BUFVEC_INIT(n);
         data.buf[0].flags = fuse_buf_flags(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
         data.buf[0].fd = s.fs->fileDescriptor();
@@ -245,6 +251,7 @@ int serveArchive(ArchiveFs &fs, qint64 modified, const QString &mountPoint, bool
     char *argv[] = {program, options, nullptr};
     struct fuse_args args = FUSE_ARGS_INIT(2, argv);
     struct fuse_session *session = fuse_session_new(&args, &operations, sizeof operations, &s);
+    fuse_opt_free_args(&args);
     if (!session) {
         problem = QStringLiteral("cannot start FUSE");
         return 1;

@@ -35,6 +35,7 @@ private slots:
     void wholeFileCompressed();
     void damagedWholeFileLeavesTheArchive();
     void fromMemory();
+    void longPathsAreLeftOut();
     void unpackEntries_data();
     void unpackEntries();
     void folderTree();
@@ -301,6 +302,22 @@ void TestBigArchive::fromMemory()
     QCOMPARE(archive.openMemory("BIG"), BigArchive::Status::NotBig);
     QCOMPARE(archive.openMemory(refpCompress(plain).chopped(2)),
              BigArchive::Status::DamagedCompression);
+}
+
+void TestBigArchive::longPathsAreLeftOut()
+{
+    const QByteArray longest(int(BigArchive::kMaxPathLength), 'k');
+    const QByteArray plain =
+        makeBig({{"a", "1"}, {longest + "x", "2"}, {longest, "3"}, {"b", "4"}});
+    for (const QByteArray &bytes : {plain, refpCompress(plain)}) {
+        BigArchive archive;
+        QCOMPARE(archive.open(file("long.big", bytes)), BigArchive::Status::Ok);
+        QCOMPARE(archive.longPaths, 1u);
+        QCOMPARE(archive.entryCount, 4u);
+        QCOMPARE(int(archive.entries.size()), 3);
+        QCOMPARE(archive.entries[1].path, longest);
+        QCOMPARE(archive.entries[2].path, QByteArray("b"));
+    }
 }
 
 void TestBigArchive::unpackEntries_data()

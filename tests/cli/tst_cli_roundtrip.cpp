@@ -41,8 +41,9 @@ QByteArray servedByMount(const BigArchive &archive, const char *folder, const ch
     if (file <= 0)
         return "<missing>";
     std::shared_ptr<const ArchiveFs::Bytes> unpacked;
+    int error = 0;
     if (fs.node(file).compressed)
-        unpacked = fs.unpacked(file);
+        unpacked = fs.unpacked(file, error);
     QByteArray served(int(fs.node(file).size), '\0');
     const int64_t n = fs.read(file, unpacked.get(), served.data(), uint64_t(served.size()), 0);
     return n == served.size() ? served : QByteArray("<short>");

@@ -33,12 +33,10 @@ int main(int argc, char **argv)
         std::printf("error: %s\n", qPrintable(reader.errorString()));
         return 1;
     }
-    std::printf("read: %s %dx%d (announced %dx%d) format %d\n", format.constData(),
-                image.width(), image.height(), announced.width(), announced.height(),
-                int(image.format()));
+    std::printf("read: %s %dx%d (announced %dx%d) format %d\n", format.constData(), image.width(),
+                image.height(), announced.width(), announced.height(), int(image.format()));
     if (arguments.size() > 2) {
-        const QImage expected =
-            QImage(arguments[2]).convertToFormat(QImage::Format_ARGB32);
+        const QImage expected = QImage(arguments[2]).convertToFormat(QImage::Format_ARGB32);
         if (image.convertToFormat(QImage::Format_ARGB32) != expected) {
             std::printf("pixels differ from %s\n", qPrintable(arguments[2]));
             return 3;

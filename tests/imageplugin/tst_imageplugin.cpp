@@ -66,6 +66,25 @@ void TestImagePlugin::initTestCase()
     hostile.write(QByteArray("1IPT8888\0\0\0\0\0\x40\0\x40\x01\0\0\0", 20) +
                   QByteArray("\x18\0\0\0\x7D\0\0\0\x01\0\x01\0", 12) + QByteArray(12, '\0'));
     hostile.close();
+    QFile cut(path("cut.tpi"));
+    QVERIFY(plain.seek(0) && cut.open(QIODevice::WriteOnly));
+    cut.write(plain.read(1000));
+    cut.close();
+    QFile headerOnly(path("header.tpi"));
+    QVERIFY(plain.seek(0) && headerOnly.open(QIODevice::WriteOnly));
+    headerOnly.write(plain.read(20));
+    headerOnly.close();
+    // One "compressed" block of garbage whose first 16 bytes unpack to the
+    // header of a 16384 x 16384 block, declaring 128 MiB.
+    QFile garbage(path("garbage.tpi"));
+    QVERIFY(garbage.open(QIODevice::WriteOnly));
+    const QByteArray stream = QByteArray("\x90\xFB\x08\x00\x00\x00\xE3", 7) +
+                              QByteArray("\x7D\0\0\0\0\x40\0\x40", 8) + QByteArray(8, '\0') +
+                              QByteArray(530000, '\xFF');
+    garbage.write(QByteArray("1IPT8888Refp\0\x40\0\x40\x01\0\0\0", 20));
+    const quint32 n = quint32(stream.size());
+    garbage.write(QByteArray(reinterpret_cast<const char *>(&n), 4) + stream);
+    garbage.close();
 }
 
 void TestImagePlugin::reads_data()
@@ -73,11 +92,22 @@ void TestImagePlugin::reads_data()
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("expected");
     QTest::addColumn<int>("status");
-    QTest::newRow("plain blocks") << "plain.tpi" << "plain.png" << 0;
-    QTest::newRow("DXT5 tiles, Refp-compressed") << "packed.tpi" << "packed.png" << 0;
-    QTest::newRow("TPI bytes named .png") << "misnamed.png" << "plain.png" << 0;
-    QTest::newRow("cut short") << "damaged.tpi" << "" << 1;
-    QTest::newRow("claims more than its bytes") << "hostile.tpi" << "" << 1;
+    QTest::newRow("plain blocks") << "plain.tpi"
+                                  << "plain.png" << 0;
+    QTest::newRow("DXT5 tiles, Refp-compressed") << "packed.tpi"
+                                                 << "packed.png" << 0;
+    QTest::newRow("TPI bytes named .png") << "misnamed.png"
+                                          << "plain.png" << 0;
+    QTest::newRow("cut short") << "damaged.tpi"
+                               << "" << 1;
+    QTest::newRow("claims more than its bytes") << "hostile.tpi"
+                                                << "" << 1;
+    QTest::newRow("cut to 1000 bytes") << "cut.tpi"
+                                       << "" << 1;
+    QTest::newRow("its header only") << "header.tpi"
+                                     << "" << 1;
+    QTest::newRow("a garbage block claiming the picture") << "garbage.tpi"
+                                                          << "" << 1;
 }
 
 void TestImagePlugin::reads()
