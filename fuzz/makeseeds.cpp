@@ -42,10 +42,10 @@ QByteArray header(quint32 count)
     return QByteArray("BIGF") + QByteArray(4, '\0') + be32(count) + be32(0);
 }
 
-QByteArray tpiHeader(quint16 w, quint16 h, quint16 blocks)
+QByteArray tpiHeader(quint16 w, quint16 h, quint16 blocks, bool refp = false)
 {
     QByteArray out("1IPT8888");
-    out += QByteArray(4, '\0');
+    out += refp ? QByteArray("Refp") : QByteArray(4, '\0');
     for (quint16 v : {w, h, blocks, quint16(0)})
         out += QByteArray() + char(v) + char(v >> 8);
     return out;
@@ -85,6 +85,52 @@ Files seeds()
     f["safepath/slashes"] = "a/b/c";
     f["safepath/dots"] = "..\\..\\x";
     return f;
+}
+
+QByteArray le32(quint32 v)
+{
+    return QByteArray() + char(v) + char(v >> 8) + char(v >> 16) + char(v >> 24);
+}
+
+// Files that cost far more work than what they show could need, and
+// pictures damaged in ways that must not pass for whole ones.
+void hostileWork(Files &f)
+{
+    // A TPI 0 pixels wide of 4000 Refp blocks of zeros, 64 KiB each, under
+    // sixteen names of an archive that share its one compressed copy.
+    const QByteArray zeros = refpCompress(tpiBlockBytes({0x7D, 128, 128, QByteArray(65536, 0)}));
+    QByteArray wide = tpiHeader(0, 64, 4000, true);
+    for (int i = 0; i < 4000; ++i)
+        wide += le32(quint32(zeros.size())) + zeros;
+    const QByteArray packed = refpCompress(wide);
+    QByteArray directory;
+    for (int i = 0; i < 16; ++i)
+        directory +=
+            record(0, quint32(packed.size()), QByteArray("p") + QByteArray::number(i) + ".tpi");
+    const quint32 start = quint32(16 + directory.size());
+    directory.clear();
+    for (int i = 0; i < 16; ++i)
+        directory +=
+            record(start, quint32(packed.size()), QByteArray("p") + QByteArray::number(i) + ".tpi");
+    f["shared-zero-width.big"] = header(16) + directory + packed;
+    // A 2 x 2 picture of 50 blocks, each declaring 1 MiB of zeros.
+    const QByteArray block = refpCompress(tpiBlockBytes({0x7D, 512, 512, QByteArray(1 << 20, 0)}));
+    QByteArray tiny = tpiHeader(2, 2, 50, true);
+    for (int i = 0; i < 50; ++i)
+        tiny += le32(quint32(block.size())) + block;
+    f["tiny-many-blocks.tpi"] = tiny;
+    // One "compressed" block of garbage whose first bytes unpack to the
+    // header of a block as large as the picture, declaring 8.9 MB.
+    f["garbage-block-4096.tpi"] =
+        tpiHeader(4096, 4096, 1, true) + le32(35000 + 23) +
+        QByteArray("\x90\xFB\x00\x88\x00\x00\xE3\x7D\0\0\0\0\x10\0\x10", 15) + QByteArray(8, '\0') +
+        QByteArray(35000, '\xFF');
+    // A whole-file compressed archive of one entry with a 16 MiB path.
+    f["long-path.big"] = refpCompress(big({{QByteArray(16 << 20, 'p'), "x"}}));
+    // A good picture cut short, and its header alone.
+    const QByteArray good = makeTpi(64, 64, {tpiBlockOf(patternImage(64, 64, true), 0x7D)});
+    f["cut-1000.tpi"] = good.left(1000);
+    f["header-only.tpi"] = good.left(20);
 }
 
 Files hostile()
@@ -173,6 +219,7 @@ Files hostile()
     f["block-huge-dims.tpi"] = makeTpi(16, 16,
                                        {{0x7D, 65535, 65535, QByteArray(64, '\x11')},
                                         {0x60, 65535, 65535, QByteArray(64, '\x22')}});
+    hostileWork(f);
     return f;
 }
 
