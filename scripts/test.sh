@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
-vorland_install_packages
+vorland_install_packages tumbler dbus-daemon libglib2.0-bin
 
 build="${BUILD_DIR:-build}"
 cmake -S . -B "$build" -DVORLAND_BUILD_TESTS=ON -DVORLAND_BUILD_BENCH=ON "$@"

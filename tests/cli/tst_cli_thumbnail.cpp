@@ -1,10 +1,13 @@
 // The thumbnailer entry's own command line, run as a file manager runs it:
-// Exec with %s, %i and %o filled in and vorland-cli found on PATH.
+// Exec with %s, %i and %o filled in and vorland-cli found on PATH. And the
+// entry as a real thumbnail service uses it: tumbler, asked over D-Bus on a
+// private session bus, writes its thumbnails into its cache.
 
 #include "bigbuilder.h"
 #include "samplefiles.h"
 #include "testdata.h"
 
+#include <QCryptographicHash>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QtTest>
@@ -16,6 +19,7 @@ class TestCliThumbnail : public QObject
 private slots:
     void thumbnails_data();
     void thumbnails();
+    void throughTumbler();
 };
 
 namespace {
@@ -106,6 +110,58 @@ void TestCliThumbnail::thumbnails()
     QCOMPARE(thumb.pixel(w / 4, h / 4), qRgba(255, 0, 0, 255));
     QCOMPARE(thumb.pixel(w * 3 / 4, h / 4), qRgba(0, 0, 255, 255));
     QCOMPARE(qAlpha(thumb.pixel(w / 2, h - 1)), 128);
+}
+
+void TestCliThumbnail::throughTumbler()
+{
+    const QString tumblerd = QStringLiteral("/usr/lib/x86_64-linux-gnu/tumbler-1/tumblerd");
+    for (const QString &tool : {QStringLiteral("dbus-run-session"), QStringLiteral("gdbus")})
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP(qPrintable(tool + " is not installed (packages dbus-daemon, libglib2.0-bin)"));
+    if (!QFileInfo(tumblerd).isExecutable())
+        QSKIP("tumbler is not installed");
+    QTemporaryDir dir;
+    // The thumbnailer entry, pointing at this build, where tumbler looks.
+    QFile entry(QStringLiteral(VORLAND_THUMBNAILER));
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    const QByteArray cli = QByteArray(VORLAND_BIN) + "/vorland-cli";
+    QVERIFY(QDir().mkpath(dir.filePath("data/thumbnailers")));
+    QVERIFY(writeFile(dir.filePath("data/thumbnailers/vorland.thumbnailer"),
+                      entry.readAll()
+                          .replace("TryExec=vorland-cli", "TryExec=" + cli)
+                          .replace("Exec=vorland-cli", "Exec=" + cli)));
+    const QImage wide = halves(400, 100);
+    const QByteArray tpi = makeTpi(400, 100, {{0x7D, 400, 100, testdata::bgra(wide)}});
+    QVERIFY(writeFile(dir.filePath("p.tpi"), tpi));
+    QVERIFY(writeFile(dir.filePath("a.big"), makeBig({{"art\\p.tpi", tpi, true}})));
+    const QString uris = QStringLiteral("['file://%1', 'file://%2']")
+                             .arg(dir.filePath("p.tpi"), dir.filePath("a.big"));
+    // tumblerd logs when it has finished the job: that is what is waited
+    // for (the time-out only ends a service that hangs).
+    const QString script = QStringLiteral(
+        "export XDG_DATA_DIRS=\"$0/data:/usr/share\" XDG_CACHE_HOME=\"$0/cache\" "
+        "G_MESSAGES_DEBUG=all\n"
+        "\"$1\" > \"$0/tumblerd.log\" 2>&1 & service=$!\n"
+        "gdbus wait --session --timeout 30 org.freedesktop.thumbnails.Thumbnailer1 || exit 3\n"
+        "gdbus call --session --dest org.freedesktop.thumbnails.Thumbnailer1 "
+        "--object-path /org/freedesktop/thumbnails/Thumbnailer1 "
+        "--method org.freedesktop.thumbnails.Thumbnailer1.Queue \"$2\" "
+        "\"['image/x-vorland-tpi', 'application/x-vorland-big']\" normal default 0 || exit 4\n"
+        "timeout 60 tail -n +1 -f \"$0/tumblerd.log\" | grep -q -m1 'Finishing job'\n"
+        "kill $service\n");
+    QProcess process;
+    process.start("dbus-run-session", {"--", "sh", "-c", script, dir.path(), tumblerd, uris});
+    QVERIFY(process.waitForFinished(120000));
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+    for (const QString &name : {QStringLiteral("p.tpi"), QStringLiteral("a.big")}) {
+        const QByteArray uri = "file://" + QFile::encodeName(dir.filePath(name));
+        const QString thumb =
+            dir.filePath("cache/thumbnails/normal/" +
+                         QCryptographicHash::hash(uri, QCryptographicHash::Md5).toHex() + ".png");
+        const QImage image(thumb);
+        QVERIFY2(!image.isNull(), qPrintable(thumb + " was not written"));
+        QCOMPARE(image.size(), QSize(128, 32));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCliThumbnail)
