@@ -141,7 +141,7 @@ std::optional<int> VerbParser::parse(const QStringList &arguments, int minPositi
 int VerbParser::usageError(const QString &problem)
 {
     printError(verb + QStringLiteral(": ") + problem);
-    std::fprintf(stderr, "%s", helpText().toLocal8Bit().constData());
+    std::fprintf(stderr, "Try 'vorland-cli %s --help'.\n", verb.toLocal8Bit().constData());
     return UsageError;
 }
 

@@ -47,7 +47,7 @@ public:
     void addOptions(const QList<QCommandLineOption> &options);
     void addPositional(const QString &name, const QString &description, const QString &syntax = {});
     std::optional<int> parse(const QStringList &arguments, int minPositional, int maxPositional);
-    // Prints "VERB: problem" and the usage text on stderr; returns 2.
+    // Prints "VERB: problem" and where help is on stderr; returns 2.
     int usageError(const QString &problem);
     QString helpText() const;
 

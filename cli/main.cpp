@@ -27,11 +27,14 @@ const Verb verbs[] = {
     {"list", "list [--json|-l] ARCHIVE [PATTERN...]", "the directory: size, offset, type, path",
      cli::runList},
     {"cat", "cat [--raw] ARCHIVE ENTRY", "an entry's bytes on stdout", cli::runCat},
-    {"extract", "extract ARCHIVE -o DIR [PATTERN...]", "entries into files under DIR",
+    {"extract", "extract ARCHIVE [-o DIR] [PATTERN...]", "entries into files under DIR (or here)",
      cli::runExtract},
-    {"pack", "pack DIR -o ARCHIVE [--compress]", "a folder's files into a new archive",
+    {"test", "test [--pictures] ARCHIVE [PATTERN...]", "reads every entry and checks the archive",
+     cli::runTest},
+    {"pack", "pack [-C DIR] FOLDER -o ARCHIVE", "a folder's files into a new archive",
      cli::runPack},
-    {"add", "add ARCHIVE PATH... [--replace]", "files or folders into an archive", cli::runAdd},
+    {"add", "add ARCHIVE [-C DIR] PATH... [--replace]", "files or folders into an archive",
+     cli::runAdd},
     {"remove", "remove ARCHIVE PATTERN...", "entries out of an archive", cli::runRemove},
     {"rename", "rename ARCHIVE OLD NEW", "an entry under another path", cli::runRename},
     {"render", "render SOURCE [ENTRY] -o OUT.png", "an image decoded to an RGBA PNG",
@@ -40,7 +43,8 @@ const Verb verbs[] = {
     {"thumbnail", "thumbnail [-s SIZE] IN OUT.png", "a small PNG of a picture or archive",
      cli::runThumbnail},
     {"mount", "mount ARCHIVE MOUNTPOINT [-f]", "an archive as a read-only folder", cli::runMount},
-    {"compress", "compress IN OUT", "a file into a Refp stream", cli::runCompress},
+    {"compress", "compress IN OUT", "a file into a Refp stream (- for stdin, stdout)",
+     cli::runCompress},
     {"decompress", "decompress IN OUT", "a Refp stream back into its file", cli::runDecompress},
 };
 
@@ -53,7 +57,8 @@ QString toolHelp()
         text += QStringLiteral("  %1  %2\n")
                     .arg(QLatin1String(verb.syntax), -38)
                     .arg(QLatin1String(verb.summary));
-    text += QStringLiteral("\n'vorland-cli VERB --help' describes a verb.\n"
+    text += QStringLiteral("\n'vorland-cli VERB --help' describes a verb; --version says which\n"
+                           "Vorland this is.\n"
                            "Exit status: 0 success, 1 failure, 2 usage error.\n");
     return text;
 }
@@ -92,13 +97,14 @@ int main(int argc, char **argv)
     arguments.removeFirst();
     if (arguments.isEmpty()) {
         cli::printError(QStringLiteral("no verb given"));
-        std::fprintf(stderr, "%s", toolHelp().toLocal8Bit().constData());
+        std::fprintf(stderr, "Try 'vorland-cli --help'.\n");
         return cli::UsageError;
     }
     const QString name = arguments.takeFirst();
-    if (name == QLatin1String("--help") || name == QLatin1String("-h") ||
+    const bool version = name == QLatin1String("--version") || name == QLatin1String("-V");
+    if (version || name == QLatin1String("--help") || name == QLatin1String("-h") ||
         name == QLatin1String("help")) {
-        cli::printOut(toolHelp());
+        cli::printOut(version ? QStringLiteral("vorland-cli " VORLAND_VERSION "\n") : toolHelp());
         if (cli::flushOut())
             return cli::Success;
         cli::printError(QStringLiteral("cannot write to stdout: %1").arg(cli::stdoutError()));
@@ -109,6 +115,6 @@ int main(int argc, char **argv)
             return runVerb(verb, arguments);
     }
     cli::printError(QStringLiteral("unknown verb '%1'").arg(name));
-    std::fprintf(stderr, "%s", toolHelp().toLocal8Bit().constData());
+    std::fprintf(stderr, "Try 'vorland-cli --help'.\n");
     return cli::UsageError;
 }

@@ -20,5 +20,6 @@ int runMount(const QStringList &arguments);
 int runAdd(const QStringList &arguments);
 int runRemove(const QStringList &arguments);
 int runRename(const QStringList &arguments);
+int runTest(const QStringList &arguments);
 
 } // namespace cli

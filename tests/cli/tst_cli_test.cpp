@@ -1,0 +1,85 @@
+// vorland-cli test: every damaged file of the hostile corpus gives its
+// problem line and exit status 1; a sound archive gives none.
+
+#include "bigbuilder.h"
+#include "clirunner.h"
+
+#include <QtTest>
+
+class TestCliTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void problems_data();
+    void problems();
+
+private:
+    QTemporaryDir dir;
+};
+
+void TestCliTest::problems_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("line"); // a line of stdout, or its end
+
+    const QString hostile = QStringLiteral(VORLAND_HOSTILE) + '/';
+    auto row = [&](const char *file, const QByteArray &line, bool pictures = false) {
+        QStringList arguments{"test"};
+        if (pictures)
+            arguments << "--pictures";
+        QTest::addRow("%s%s", file, pictures ? ", pictures" : "")
+            << (arguments << hostile + file) << 1 << line;
+    };
+    row("cut-directory.big", ": the directory is cut short: 2 of 5 entries");
+    row("deep-path.big", ": 1 entries have paths longer than 64 KiB");
+    row("entry-declares-4gib.big", "a.ini: it looks Refp-compressed but does not decode");
+    row("entry-refp-damaged.big", "a.png: it looks Refp-compressed but does not decode");
+    row("hostile-paths.big", "bell\\x07: extract would refuse its name");
+    row("negative-sizes.big", "b.tga: it overlaps the directory");
+    row("offsets-past-end.big", "a.ini: it reaches past the end of the archive (0 of its 16 "
+                                "bytes exist)");
+    row("shared-zero-width.big", "p1.tpi: it overlaps p0.tpi");
+    row("offsets-past-end.big", "b.png: its picture does not decode: Not a PNG file!", true);
+
+    const QString sound = dir.filePath("sound.big");
+    const QString twice = dir.filePath("twice.big");
+    writeFile(sound, makeBig({{"a\\b.ini", "x"}, {"c.tpi", makeTpi(2, 2, {}), true}}));
+    writeFile(twice, makeBig({{"a", "1"},
+                              {"a", "2"},
+                              {"a\\b", "3"},
+                              {"cut.tpi",
+                               makeTpi(4, 2, {{0x7D, 4, 2, QByteArray(32, 'x')}}).chopped(3)}}));
+    QTest::newRow("sound") << QStringList{"test", "--pictures", sound} << 0
+                           << QByteArray("2 entries, 0 problems");
+    QTest::newRow("a path given twice")
+        << QStringList{"test", twice} << 1 << QByteArray("a: 2 entries have this path");
+    QTest::newRow("a file and a folder")
+        << QStringList{"test", twice} << 1 << QByteArray("a: it is also a folder of the archive");
+    QTest::newRow("a picture cut short")
+        << QStringList{"test", "--pictures", twice, "*.tpi"} << 1
+        << QByteArray("cut.tpi: its picture is damaged: block 1 is 3 bytes short");
+    QTest::newRow("JSON") << QStringList{"test", "--json", twice, "cut.tpi"} << 0
+                          << QByteArray("    \"problems\": [");
+}
+
+void TestCliTest::problems()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, line);
+    const CliRun run = runCli(arguments);
+    QCOMPARE(run.exitCode, exitCode);
+    bool found = false;
+    for (const QByteArray &each : run.out.split('\n'))
+        found = found || each.endsWith(line);
+    QVERIFY2(found, run.out.constData());
+    if (exitCode == 0)
+        QCOMPARE(run.err, QByteArray());
+    else
+        QVERIFY2(run.err.endsWith(" problems\n"), run.err.constData());
+}
+
+QTEST_GUILESS_MAIN(TestCliTest)
+#include "tst_cli_test.moc"
