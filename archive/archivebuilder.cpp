@@ -382,9 +382,12 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
 
     // What the archive holds at least, known before writing: a refusal for
     // its size comes before any byte is copied.
-    quint64 least = dataStart;
-    for (const Entry &entry : entries)
-        least += entry.kept ? source->presentBytes(*entry.kept) : entry.compress ? 0 : entry.size;
+    quint64 least = dataStart, sourceBytes = 0, taken = 0;
+    for (const Entry &entry : entries) {
+        const quint64 size = entry.kept ? source->presentBytes(*entry.kept) : entry.size;
+        sourceBytes += size;
+        least += entry.kept || !entry.compress ? size : 0;
+    }
     if (least > kMaxArchive) {
         problem = tooLarge();
         return false;
@@ -452,8 +455,9 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         }
         directory[i].offset = qint32(quint32(start));
         directory[i].size = qint32(quint32(out.written() - start));
+        taken += entry.kept ? source->presentBytes(*entry.kept) : entry.size;
         if (progress)
-            progress(i + 1, entries.size());
+            progress(i + 1, entries.size(), taken, sourceBytes);
     }
     const QByteArray header = bigHeaderAndDirectory(directory, quint32(out.written()));
     if (!out.writeAt(header.constData(), size_t(header.size()), 0)) {

@@ -37,8 +37,9 @@ public:
     // Whether the archive is written as one Refp stream, as a whole-file
     // compressed archive is (built in memory, then compressed).
     bool wholeFile = false;
-    // Called after each entry with the number written so far.
-    std::function<void(size_t done, size_t total)> progress;
+    // Called after each entry with the number written so far and the bytes
+    // of the entries' sources taken so far and in all.
+    std::function<void(size_t done, size_t total, quint64 bytes, quint64 totalBytes)> progress;
     // Asked just before the archive takes its place: false, with `problem`
     // set, keeps it from doing so (an archive being replaced that changed).
     std::function<bool(QString &problem)> beforeCommit;

@@ -75,8 +75,9 @@ ArchiveBuilder editOf(const BigArchive &archive)
 }
 
 bool addFiles(ArchiveBuilder &edit, const std::vector<DiskFile> &files, bool replace, bool compress,
-              QString &problem)
+              QString &problem, int *replaced)
 {
+    int replacedCount = 0;
     // The first entry of each path, and the files that take one.
     QHash<QByteArray, size_t> first;
     for (size_t i = edit.entries.size(); i-- > 0;)
@@ -94,12 +95,15 @@ bool addFiles(ArchiveBuilder &edit, const std::vector<DiskFile> &files, bool rep
             return false;
         } else if (replace) {
             edit.entries[*existing] = added;
+            ++replacedCount;
         } else {
             problem = QStringLiteral("the archive holds %1 already (--replace replaces it)")
                           .arg(QString::fromLatin1(file.path));
             return false;
         }
     }
+    if (replaced)
+        *replaced = replacedCount;
     problem = folderClash(edit.entries, changed);
     return problem.isEmpty();
 }

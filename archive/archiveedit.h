@@ -23,8 +23,9 @@ ArchiveBuilder editOf(const BigArchive &archive);
 // Adds `files`. A path the builder does not hold goes at the end; one it
 // holds replaces the first entry of that path, where it stands, when
 // `replace`, and is an error naming it otherwise.
+// `replaced` gets how many of them replaced an entry.
 bool addFiles(ArchiveBuilder &edit, const std::vector<DiskFile> &files, bool replace, bool compress,
-              QString &problem);
+              QString &problem, int *replaced = nullptr);
 
 // Removes every entry that one of `patterns` matches. A pattern that matches
 // nothing is an error naming it, and then nothing is removed. `removed` gets

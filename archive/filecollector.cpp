@@ -152,8 +152,14 @@ bool FileCollector::addFolder(const QString &folder, const QByteArray &prefix, Q
                 problem = QStringLiteral("cannot read %1: %2").arg(shown, systemError());
                 return false;
             }
-            if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
-                continue; // symbolic links and special files are not packed
+            if (!S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+                // Symbolic links and special files are not packed, and
+                // that is said.
+                warnings << (S_ISLNK(info.st_mode)
+                                 ? QStringLiteral("left out symbolic link %1").arg(shown)
+                                 : QStringLiteral("left out %1: not a regular file").arg(shown));
+                continue;
+            }
             if (isExcluded(quint64(info.st_dev), quint64(info.st_ino)))
                 continue;
             QByteArray stored;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 #include <vector>
@@ -37,6 +38,8 @@ public:
     bool addFile(const QString &file, const QByteArray &path, QString &problem);
 
     std::vector<DiskFile> files;
+    // One line for each symbolic link or special file left out.
+    QStringList warnings;
 
 private:
     bool isExcluded(quint64 device, quint64 inode) const;

@@ -3,10 +3,13 @@
 #include "atomicfile.h"
 #include "safepath.h"
 
+#include <QDateTime>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <unistd.h>
 
 namespace cli {
 
@@ -170,12 +173,38 @@ std::optional<int> CompressionOptions::read(VerbParser &verb, int &levelValue,
     return std::nullopt;
 }
 
-bool InputFile::open(const QString &path)
+ProgressLine::ProgressLine(bool quiet) : active(!quiet && ::isatty(STDERR_FILENO))
+{
+}
+
+void ProgressLine::update(size_t done, size_t total, quint64 bytes, quint64 totalBytes)
+{
+    if (!active)
+        return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (done < total && now - last < 100)
+        return;
+    last = now;
+    drawn = true;
+    std::fprintf(stderr, "\r%zu/%zu files, %.0f/%.0f MiB ", done, total, double(bytes) / (1 << 20),
+                 double(totalBytes) / (1 << 20));
+}
+
+void ProgressLine::finish()
+{
+    if (drawn)
+        std::fprintf(stderr, "\n");
+    drawn = false;
+}
+
+bool InputFile::open(const QString &path, bool dashIsStdin)
 {
     // Read rather than mapped: a mapped file that another process cuts short
     // faults on the first page past its new end.
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    const bool standardInput = dashIsStdin && path == QLatin1String("-");
+    if (!standardInput)
+        file.setFileName(path);
+    if (standardInput ? !file.open(stdin, QIODevice::ReadOnly) : !file.open(QIODevice::ReadOnly)) {
         printError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return false;
     }

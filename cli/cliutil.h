@@ -80,12 +80,31 @@ struct CompressionOptions
     std::optional<int> read(VerbParser &verb, int &levelValue, unsigned &threadCount) const;
 };
 
+// Progress on a terminal ("12/200 files, 34/1024 MiB"), redrawn at most ten
+// times a second; nothing when stderr is not a terminal or `quiet`.
+class ProgressLine
+{
+public:
+    explicit ProgressLine(bool quiet);
+    ~ProgressLine() { finish(); }
+    bool shown() const { return active; }
+    void update(size_t done, size_t total, quint64 bytes, quint64 totalBytes);
+    // Ends the line, if one was drawn.
+    void finish();
+
+private:
+    bool active;
+    bool drawn = false;
+    qint64 last = 0;
+};
+
 // A whole input file, read into memory. One that shrinks while it is read
 // is an error.
 class InputFile
 {
 public:
-    bool open(const QString &path);
+    // With `dashIsStdin`, "-" is standard input.
+    bool open(const QString &path, bool dashIsStdin = false);
     const char *data() const { return bytes; }
     size_t size() const { return length; }
 

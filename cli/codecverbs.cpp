@@ -5,9 +5,11 @@
 #include "cliutil.h"
 #include "gfxcorecodec.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <optional>
+#include <unistd.h>
 
 namespace cli {
 namespace {
@@ -46,10 +48,36 @@ std::optional<int> prepare(const QString &name, const QString &description, cons
         printError(QStringLiteral("the Refp codec (GfxCore) is not available"));
         return Failure;
     }
-    if (!files.input.open(files.in))
+    if (!files.input.open(files.in, true))
         return Failure;
     return std::nullopt;
 }
+
+// Writes the result to OUT, or to stdout for "-".
+int writeResult(const QString &out, const char *data, size_t n)
+{
+    if (out == QLatin1String("-"))
+        return writeOut(data, n) ? Success : Failure; // a failure is reported on exit
+    return writeWholeFile(out, data, n) ? Success : Failure;
+}
+
+// On a terminal, one line while a large file is worked on in one piece.
+struct Working
+{
+    Working(const char *what, const QString &name, size_t bytes)
+        : shown(bytes >= (16u << 20) && ::isatty(STDERR_FILENO))
+    {
+        if (shown)
+            std::fprintf(stderr, "%s %s (%.0f MiB)...", what, qPrintable(name),
+                         double(bytes) / (1 << 20));
+    }
+    ~Working()
+    {
+        if (shown)
+            std::fprintf(stderr, " done\n");
+    }
+    const bool shown;
+};
 
 } // namespace
 
@@ -59,7 +87,8 @@ int runCompress(const QStringList &arguments)
     if (auto done =
             prepare(QStringLiteral("compress"),
                     QStringLiteral("Compresses a file into a Refp stream, one stream whatever its\n"
-                                   "size (so on one thread)."),
+                                   "size (so on one thread). \"-\" is standard input or output.\n"
+                                   "A stream larger than its file is written, with a warning."),
                     QStringLiteral("File to compress."), QStringLiteral("Refp stream to write."),
                     arguments, files, true))
         return *done;
@@ -75,21 +104,32 @@ int runCompress(const QStringList &arguments)
         printError(QStringLiteral("Not enough memory to compress %1").arg(files.in));
         return Failure;
     }
-    const size_t length =
-        GfxCoreCodec::compress(input.data(), input.size(), stream.get(), capacity, files.level);
+    size_t length;
+    {
+        const Working working("compressing", files.in, input.size());
+        length =
+            GfxCoreCodec::compress(input.data(), input.size(), stream.get(), capacity, files.level);
+    }
     if (length == 0) {
         // Size and room are checked above: only the encoder's memory is left.
         printError(QStringLiteral("Not enough memory to compress %1").arg(files.in));
         return Failure;
     }
-    return writeWholeFile(files.out, stream.get(), length) ? Success : Failure;
+    if (input.size() > 0 && length >= input.size())
+        printError(QStringLiteral("warning: the Refp stream of %1 is not smaller than it (%2 "
+                                  "bytes from %3)")
+                       .arg(files.in)
+                       .arg(length)
+                       .arg(input.size()));
+    return writeResult(files.out, stream.get(), length);
 }
 
 int runDecompress(const QStringList &arguments)
 {
     Files files;
     if (auto done = prepare(QStringLiteral("decompress"),
-                            QStringLiteral("Unpacks a Refp stream into the file it holds."),
+                            QStringLiteral("Unpacks a Refp stream into the file it holds. \"-\"\n"
+                                           "is standard input or output."),
                             QStringLiteral("Refp stream to unpack."),
                             QStringLiteral("File to write."), arguments, files))
         return *done;
@@ -106,11 +146,16 @@ int runDecompress(const QStringList &arguments)
         printError(QStringLiteral("Not enough memory to unpack %1").arg(files.in));
         return Failure;
     }
-    if (!GfxCoreCodec::unpack(input.data(), input.size(), output.get(), size)) {
+    bool unpacked;
+    {
+        const Working working("unpacking", files.in, size);
+        unpacked = GfxCoreCodec::unpack(input.data(), input.size(), output.get(), size);
+    }
+    if (!unpacked) {
         printError(QStringLiteral("%1 is a damaged Refp stream").arg(files.in));
         return Failure;
     }
-    return writeWholeFile(files.out, output.get(), size) ? Success : Failure;
+    return writeResult(files.out, output.get(), size);
 }
 
 } // namespace cli

@@ -80,9 +80,10 @@ std::optional<int> openForEditing(const VerbParser &verb, const QString &path, B
 // only while it is still the file that was read.
 int writeEdit(ArchiveBuilder &edit, const BigArchive &archive, const QString &path, bool quiet)
 {
-    if (!quiet && ::isatty(STDERR_FILENO))
-        edit.progress = [](size_t done, size_t total) {
-            std::fprintf(stderr, "\r%zu/%zu%s", done, total, done == total ? "\n" : "");
+    ProgressLine line(quiet);
+    if (line.shown())
+        edit.progress = [&](size_t done, size_t total, quint64 bytes, quint64 totalBytes) {
+            line.update(done, total, bytes, totalBytes);
         };
     if (path == archive.path)
         edit.beforeCommit = [&](QString &problem) {
@@ -94,13 +95,13 @@ int writeEdit(ArchiveBuilder &edit, const BigArchive &archive, const QString &pa
             return false;
         };
     QString problem;
-    if (edit.write(path, problem)) {
+    const bool written = edit.write(path, problem);
+    line.finish();
+    if (written) {
         if (!edit.caveat.isEmpty())
             printError(QStringLiteral("warning: ") + edit.caveat);
         return Success;
     }
-    if (edit.progress)
-        std::fprintf(stderr, "\n");
     printError(problem);
     return Failure;
 }
@@ -132,9 +133,13 @@ int runAdd(const QStringList &arguments)
     const QCommandLineOption replaceOption(QStringLiteral("replace"),
                                            QStringLiteral("Replace entries that exist."));
     const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
-                                         QStringLiteral("No progress."));
-    verb.addOptions(
-        {prefixOption, asOption, compressOption, replaceOption, outOption, quietOption});
+                                         QStringLiteral("No progress and no summary."));
+    const QCommandLineOption folderOption(
+        QStringLiteral("C"),
+        QStringLiteral("Read the PATHs from DIR, naming the entries from there (as tar -C)."),
+        QStringLiteral("DIR"));
+    verb.addOptions({prefixOption, asOption, compressOption, replaceOption, outOption, folderOption,
+                     quietOption});
     CompressionOptions compression;
     compression.addTo(verb, true);
     verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive to change."));
@@ -151,7 +156,12 @@ int runAdd(const QStringList &arguments)
         return *done;
     if (verb.parser.isSet(asOption) && verb.parser.isSet(prefixOption))
         return verb.usageError(QStringLiteral("--as and --prefix exclude each other"));
-    if (verb.parser.isSet(asOption) && (paths.size() != 1 || QFileInfo(paths[0]).isDir()))
+    // With -C the paths are found below DIR and named as given.
+    const QString base = verb.parser.value(folderOption);
+    auto onDisk = [&](const QString &path) {
+        return base.isEmpty() ? path : base + QLatin1Char('/') + path;
+    };
+    if (verb.parser.isSet(asOption) && (paths.size() != 1 || QFileInfo(onDisk(paths[0])).isDir()))
         return verb.usageError(QStringLiteral("--as names a single file"));
     if (compress && !GfxCoreCodec::isLoaded()) {
         printError(QStringLiteral("the Refp codec (GfxCore) is not available"));
@@ -180,23 +190,40 @@ int runAdd(const QStringList &arguments)
                       : storedPathOfGiven(path, stored, problem);
         if (ok && !prefix.isEmpty())
             stored = stored.isEmpty() ? prefix : prefix + '\\' + stored;
-        if (ok && QFileInfo(path).isDir() && !QFileInfo(path).isSymLink())
-            ok = collector.addFolder(path, stored, problem);
+        const QFileInfo file(onDisk(path));
+        if (ok && file.isDir() && !file.isSymLink())
+            ok = collector.addFolder(onDisk(path), stored, problem);
         else if (ok)
-            ok = collector.addFile(path, stored, problem);
+            ok = collector.addFile(onDisk(path), stored, problem);
         if (!ok) {
             printError(problem);
             return Failure;
         }
     }
+    for (const QString &warning : qAsConst(collector.warnings))
+        printError(QStringLiteral("warning: ") + warning);
     ArchiveBuilder edit = editOf(archive);
     edit.level = level;
     edit.threads = threads;
-    if (!addFiles(edit, collector.files, verb.parser.isSet(replaceOption), compress, problem)) {
+    int replaced = 0;
+    const bool replace = verb.parser.isSet(replaceOption);
+    if (!addFiles(edit, collector.files, replace, compress, problem, &replaced)) {
         printError(problem);
         return Failure;
     }
-    return writeEdit(edit, archive, out, verb.parser.isSet(quietOption));
+    const bool quiet = verb.parser.isSet(quietOption);
+    const int status = writeEdit(edit, archive, out, quiet);
+    if (status != Success)
+        return status;
+    if (!quiet)
+        printError(QStringLiteral("added %1, replaced %2")
+                       .arg(int(collector.files.size()) - replaced)
+                       .arg(replaced));
+    if (replace && replaced == 0)
+        printError(QStringLiteral("warning: --replace replaced nothing: no entry has the path of "
+                                  "a file given (entries are named by the paths as given; -C DIR "
+                                  "names them from DIR)"));
+    return status;
 }
 
 int runRemove(const QStringList &arguments)

@@ -20,7 +20,9 @@ int runExtract(const QStringList &arguments)
         QStringLiteral("extract"),
         QStringLiteral("Writes all entries, or those the names or patterns pick (\"*\", \"?\",\n"
                        "\"[...]\" over the whole path, ignoring case), unpacked, into folders\n"
-                       "under DIR. A name or pattern that picks nothing is an error.\n"
+                       "under DIR (the current folder without -o). A name or pattern that\n"
+                       "picks nothing is an error. Files that exist are kept, and counted\n"
+                       "in one line, unless --overwrite.\n"
                        "Entries whose path is absolute, has a drive letter, an empty, \".\" or\n"
                        "\"..\" component or a control character are skipped with a warning.\n"
                        "Nothing is written outside DIR, symbolic links in it are not\n"
@@ -30,8 +32,9 @@ int runExtract(const QStringList &arguments)
                        "not decode is written as stored, with a warning. Exit status 1 when\n"
                        "any entry was not written whole and unpacked."));
     const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output")},
-                                       QStringLiteral("Folder to extract into."),
-                                       QStringLiteral("DIR"));
+                                       QStringLiteral("Folder to extract into (default: the "
+                                                      "current folder)."),
+                                       QStringLiteral("DIR"), QStringLiteral("."));
     const QCommandLineOption overwriteOption(QStringLiteral("overwrite"),
                                              QStringLiteral("Replace existing files."));
     const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
@@ -46,8 +49,6 @@ int runExtract(const QStringList &arguments)
                        QStringLiteral("[ENTRY...]"));
     if (auto done = verb.parse(arguments, 1, -1))
         return *done;
-    if (!verb.parser.isSet(outOption))
-        return verb.usageError(QStringLiteral("-o DIR is required"));
     QStringList names = verb.parser.positionalArguments();
     const QString archivePath = names.takeFirst();
     const bool overwrite = verb.parser.isSet(overwriteOption);
@@ -77,11 +78,14 @@ int runExtract(const QStringList &arguments)
         return Failure;
     }
     output.protect(archivePath);
-    const bool progress = !quiet && ::isatty(STDERR_FILENO);
-    size_t done = 0;
+    ProgressLine line(quiet);
+    quint64 totalBytes = 0, bytes = 0;
+    for (const BigEntry *entry : chosen)
+        totalBytes += quint32(entry->size);
+    size_t done = 0, kept = 0;
     for (const BigEntry *entry : chosen) {
-        if (progress)
-            std::fprintf(stderr, "\r%zu/%zu", ++done, chosen.size());
+        line.update(++done, chosen.size(), bytes, totalBytes);
+        bytes += quint32(entry->size);
         const std::optional<QStringList> parts = safeEntryPath(entry->path);
         if (!parts) {
             warn(QStringLiteral("skipped %1: unsafe path").arg(entry->pathText()));
@@ -89,7 +93,10 @@ int runExtract(const QStringList &arguments)
         }
         AtomicFile file;
         if (!output.start(*parts, overwrite, file, problem)) {
-            warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), problem));
+            if (output.existed)
+                ++kept;
+            else
+                warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), problem));
             continue;
         }
         const EntryResult result = sendEntry(
@@ -110,8 +117,11 @@ int runExtract(const QStringList &arguments)
                      .arg(entry->pathText(), describeEntryResult(result, *entry)));
         }
     }
-    if (progress)
-        std::fprintf(stderr, "\n");
+    line.update(done, chosen.size(), bytes, totalBytes);
+    line.finish();
+    if (kept > 0)
+        warn(QStringLiteral("kept %1 files that exist already; --overwrite replaces them")
+                 .arg(kept));
     return status;
 }
 

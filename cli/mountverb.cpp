@@ -7,7 +7,10 @@
 #include "fusemount.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
+
+#include <sys/stat.h>
 
 namespace cli {
 
@@ -34,6 +37,20 @@ int runMount(const QStringList &arguments)
     const QStringList paths = verb.parser.positionalArguments();
     if (!QFileInfo(paths[1]).isDir()) {
         printError(QStringLiteral("%1 is not a folder").arg(paths[1]));
+        return Failure;
+    }
+    // A mount hides what the folder holds: only an empty folder that is not
+    // a mount already.
+    if (!QDir(paths[1]).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
+                                QDir::System)) {
+        printError(QStringLiteral("%1 is not empty: mount into an empty folder").arg(paths[1]));
+        return Failure;
+    }
+    struct stat point, parent;
+    if (::stat(QFile::encodeName(paths[1]).constData(), &point) == 0 &&
+        ::stat(QFile::encodeName(paths[1] + QStringLiteral("/..")).constData(), &parent) == 0 &&
+        (point.st_dev != parent.st_dev || point.st_ino == parent.st_ino)) {
+        printError(QStringLiteral("%1 is a mount point already").arg(paths[1]));
         return Failure;
     }
     BigArchive archive;

@@ -20,11 +20,13 @@ int runPack(const QStringList &arguments)
     VerbParser verb(
         QStringLiteral("pack"),
         QStringLiteral("Packs every regular file under DIR into a new archive, paths\n"
-                       "relative to DIR with \"\\\" separators, in sorted order. Symbolic\n"
-                       "links are left out. A name that could not be extracted again (not\n"
-                       "valid in the file-name encoding, characters beyond 8 bits, a \"\\\"\n"
-                       "or a control character), a folder that cannot be read or an\n"
-                       "archive over 4 GiB stops it with a message; nothing is written."));
+                       "relative to DIR with \"\\\" separators, in sorted order. With -C FOLDER,\n"
+                       "DIR is found in FOLDER and the paths start with DIR, as in tar.\n"
+                       "Symbolic links are left out, with a warning for each. A name that\n"
+                       "could not be extracted again (not valid in the file-name encoding,\n"
+                       "characters beyond 8 bits, a \"\\\" or a control character), a folder\n"
+                       "that cannot be read or an archive over 4 GiB stops it with a\n"
+                       "message; nothing is written."));
     const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output")},
                                        QStringLiteral("Archive to write."),
                                        QStringLiteral("ARCHIVE"));
@@ -33,7 +35,10 @@ int runPack(const QStringList &arguments)
         QStringLiteral("Store an entry Refp-compressed when that makes it smaller."));
     const QCommandLineOption quietOption({QStringLiteral("q"), QStringLiteral("quiet")},
                                          QStringLiteral("No progress."));
-    verb.addOptions({outOption, compressOption, quietOption});
+    const QCommandLineOption folderOption(
+        QStringLiteral("C"), QStringLiteral("Find DIR in FOLDER and name the entries from there."),
+        QStringLiteral("FOLDER"));
+    verb.addOptions({outOption, compressOption, folderOption, quietOption});
     CompressionOptions compression;
     compression.addTo(verb, true);
     verb.addPositional(QStringLiteral("DIR"), QStringLiteral("Folder to pack."));
@@ -45,7 +50,10 @@ int runPack(const QStringList &arguments)
     unsigned threads;
     if (auto done = compression.read(verb, level, threads))
         return *done;
-    const QString folder = verb.parser.positionalArguments().at(0);
+    const QString given = verb.parser.positionalArguments().at(0);
+    const bool fromFolder = verb.parser.isSet(folderOption);
+    const QString folder =
+        fromFolder ? verb.parser.value(folderOption) + QLatin1Char('/') + given : given;
     const QString output = verb.parser.value(outOption);
     const bool compress = verb.parser.isSet(compressOption);
     if (!QFileInfo(folder).isDir()) {
@@ -61,10 +69,14 @@ int runPack(const QStringList &arguments)
     FileCollector collector;
     collector.exclude(output);
     QString problem;
-    if (!collector.addFolder(folder, QByteArray(), problem)) {
+    QByteArray prefix;
+    if ((fromFolder && !storedPathOfGiven(given, prefix, problem)) ||
+        !collector.addFolder(folder, prefix, problem)) {
         printError(problem);
         return Failure;
     }
+    for (const QString &warning : qAsConst(collector.warnings))
+        printError(QStringLiteral("warning: ") + warning);
     std::sort(collector.files.begin(), collector.files.end(),
               [](const DiskFile &a, const DiskFile &b) { return a.path < b.path; });
 
@@ -73,13 +85,13 @@ int runPack(const QStringList &arguments)
     builder.threads = threads;
     for (const DiskFile &file : collector.files)
         builder.entries.push_back({file.path, file.file, nullptr, compress, file.size});
-    if (!verb.parser.isSet(quietOption) && ::isatty(STDERR_FILENO))
-        builder.progress = [](size_t done, size_t total) {
-            std::fprintf(stderr, "\r%zu/%zu%s", done, total, done == total ? "\n" : "");
+    ProgressLine line(verb.parser.isSet(quietOption));
+    if (line.shown())
+        builder.progress = [&](size_t done, size_t total, quint64 bytes, quint64 totalBytes) {
+            line.update(done, total, bytes, totalBytes);
         };
     if (!builder.write(output, problem)) {
-        if (builder.progress)
-            std::fprintf(stderr, "\n");
+        line.finish();
         printError(problem);
         return Failure;
     }

@@ -43,6 +43,7 @@ void SafeOutput::protect(const QString &path)
 bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile &file,
                        QString &problem)
 {
+    existed = false;
     int dir = root;
     auto leave = [&] {
         if (dir != root)
@@ -82,6 +83,7 @@ bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile
             refusal = QStringLiteral("it is the archive being read");
         else if (!overwrite)
             refusal = QStringLiteral("already exists (--overwrite replaces it)");
+        existed = !overwrite && refusal.startsWith(QLatin1String("already"));
         if (!refusal.isEmpty()) {
             problem = refusal;
             leave();

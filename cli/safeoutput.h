@@ -26,6 +26,8 @@ public:
     // between. An existing file may be replaced only with `overwrite`. False,
     // with `problem` set, when the file cannot be started.
     bool start(const QStringList &components, bool overwrite, AtomicFile &file, QString &problem);
+    // Whether the last start() was refused only because the file exists.
+    bool existed = false;
 
 private:
     int root = -1;

@@ -129,7 +129,18 @@ void TestCliEdit::add_data()
     QTest::addColumn<QByteArray>("message");
     const QStringList all = samplePaths;
     QTest::newRow("a file") << QStringList{"add", "@A", "new/one.tga"} << 0
-                            << all + QStringList{"new\\one.tga"} << QByteArray();
+                            << all + QStringList{"new\\one.tga"}
+                            << QByteArray("added 1, replaced 0");
+    QTest::newRow("from a folder with -C")
+        << QStringList{"add", "@A", "-C", "new", "sub/two.ini", "one.tga"} << 0
+        << all + QStringList{"sub\\two.ini", "one.tga"} << QByteArray("added 2, replaced 0");
+    QTest::newRow("replaced through -C")
+        << QStringList{"add",      "@A",       "-C",        "@D", "logo.tga",
+                       "--prefix", "data/art", "--replace", "-q"}
+        << 0 << all << QByteArray();
+    QTest::newRow("--replace that replaced nothing")
+        << QStringList{"add", "@A", "new/one.tga", "--replace"} << 0
+        << all + QStringList{"new\\one.tga"} << QByteArray("--replace replaced nothing");
     QTest::newRow("a folder, compressed")
         << QStringList{"add", "--compress", "@A", "./new/"} << 0
         << all + QStringList{"new\\one.tga", "new\\sub\\two.ini"} << QByteArray();
@@ -210,7 +221,7 @@ void TestCliEdit::add()
         QVERIFY(read("x/data/notes.txt") == text);
         if (expected.contains("new\\sub\\two.ini"))
             QVERIFY(read("x/new/sub/two.ini") == text);
-        if (arguments.contains("--replace"))
+        if (arguments.contains("--replace") && !message.contains("nothing"))
             QCOMPARE(read("x/data/art/logo.tga"), QByteArray("new logo"));
         QDir(path("x")).removeRecursively();
     }
