@@ -129,15 +129,34 @@ void checkData(const BigArchive &archive, std::vector<const BigEntry *> chosen, 
     std::stable_sort(chosen.begin(), chosen.end(), [](const BigEntry *a, const BigEntry *b) {
         return quint32(a->offset) < quint32(b->offset);
     });
-    Buffer stored, unpacked;
+    // Entries are read through a window of the file, many at a time.
+    constexpr size_t kWindow = 8u << 20;
+    Buffer window, stored, unpacked;
+    quint64 windowStart = 0, windowEnd = 0;
     QStringList said;
     const vorland::Reporter previous =
         vorland::setReporter([&](const QString &message) { said << message; });
     for (const BigEntry *entry : chosen) {
         const size_t length = size_t(archive.presentBytes(*entry));
+        const quint64 offset = quint32(entry->offset);
         const char *bytes = archive.keptImage();
         if (bytes) {
-            bytes += quint32(entry->offset);
+            bytes += offset;
+        } else if (length <= kWindow) {
+            if (offset < windowStart || offset + length > windowEnd) {
+                char *buffer = window.get(kWindow);
+                const int64_t got = buffer ? archive.file()->readAt(buffer, kWindow, offset) : -1;
+                windowStart = offset;
+                windowEnd = offset + quint64(qMax<int64_t>(got, 0));
+                if (got < 0 || offset + length > windowEnd) {
+                    windowEnd = windowStart;
+                    problems.push_back(
+                        {entry, QStringLiteral("it cannot be read: %1")
+                                    .arg(buffer ? systemError() : QStringLiteral("no memory"))});
+                    continue;
+                }
+            }
+            bytes = window.get(kWindow) + (offset - windowStart);
         } else {
             char *buffer = stored.get(length + 1);
             if (!buffer) {
