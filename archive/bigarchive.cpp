@@ -357,12 +357,14 @@ EntryRead BigArchive::readEntryPieces(const BigEntry &entry,
         return done;
     if (!held)
         return EntryRead::Unreadable;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kPiece]);
+    // No larger than the entry: a small one costs no mapping of its own.
+    const size_t piece = size_t(qMin<quint64>(kPiece, available));
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[piece]);
     if (!buffer)
         return EntryRead::NoMemory;
     for (quint64 at = 0; at < available;) {
         const int64_t got =
-            held->readAt(buffer.get(), size_t(qMin<quint64>(kPiece, available - at)), offset + at);
+            held->readAt(buffer.get(), size_t(qMin<quint64>(piece, available - at)), offset + at);
         if (got < 0)
             return EntryRead::Unreadable;
         if (got == 0)
