@@ -70,6 +70,8 @@ void TestCliHostile::corpus()
     // more room.
     command = QStringList{QString("--data=%1").arg(budget), "--cpu=20", program} + arguments;
     program = QStringLiteral("prlimit");
+#else
+    Q_UNUSED(budget)
 #endif
     process.start(program, command);
     QVERIFY(process.waitForFinished(60000));
