@@ -199,17 +199,18 @@ bool AtomicFile::canSeek() const
 }
 
 bool AtomicFile::openAt(int folderFd, const QByteArray &name, const QString &shownName,
-                        bool overwrite)
+                        bool overwrite, bool absent)
 {
     const int dir = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
     if (dir < 0) {
         failure = QStringLiteral("cannot write %1: %2").arg(shownName, systemError());
         return false;
     }
-    return start(dir, name, shownName, overwrite);
+    return start(dir, name, shownName, overwrite, absent);
 }
 
-bool AtomicFile::start(int dir, const QByteArray &name, const QString &shownName, bool overwrite)
+bool AtomicFile::start(int dir, const QByteArray &name, const QString &shownName, bool overwrite,
+                       bool absent)
 {
     cancel();
     if (folder >= 0)
@@ -234,7 +235,8 @@ bool AtomicFile::start(int dir, const QByteArray &name, const QString &shownName
         return false;
     }
     slot = registerTemporary(folder, temporary);
-    keepOwnerAndMode();
+    if (!absent)
+        keepOwnerAndMode();
     return true;
 }
 

@@ -38,9 +38,11 @@ public:
     // something exists at the name by then.
     bool open(const QString &path, bool overwrite = true);
     // Starts the file `name` inside the folder open as `folderFd` (a copy of
-    // the descriptor is kept). `shownName` is what messages call it.
+    // the descriptor is kept). `shownName` is what messages call it. `absent`
+    // says the caller found nothing at the name just before, so there is no
+    // owner or mode to keep.
     bool openAt(int folderFd, const QByteArray &name, const QString &shownName,
-                bool overwrite = true);
+                bool overwrite = true, bool absent = false);
     // As open(), but a regular file that exists at `path` (not a symbolic
     // link) is truncated and written into rather than replaced: for outputs
     // that the caller created and keeps open, as thumbnail services do.
@@ -78,7 +80,8 @@ private:
     void fail();
     // Writes all `n` bytes at the end, or at `*position` without moving it.
     bool put(const char *data, size_t n, const quint64 *position);
-    bool start(int folder, const QByteArray &name, const QString &shownName, bool overwrite);
+    bool start(int folder, const QByteArray &name, const QString &shownName, bool overwrite,
+               bool absent = false);
     bool writeThrough(int descriptor, const QString &path);
     void keepOwnerAndMode();
 

@@ -97,30 +97,41 @@ EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw
         return result;
     };
 
-    QByteArray head;
-    if (!raw) {
-        const EntryRead read =
-            archive.readEntry(quint32(entry.offset), qMin(quint32(entry.size), 16u), head);
+    if (raw)
+        return fromRead(archive.readEntryPieces(entry, take));
+    // The stored bytes in memory: a small entry is read whole at once and its
+    // start decides; a large one is read only when its start says it is a
+    // Refp stream, whose output then goes on in pieces.
+    std::unique_ptr<char[]> stored;
+    size_t filled = 0;
+    auto readWhole = [&] {
+        stored.reset(new (std::nothrow) char[size_t(result.present) + 1]);
+        if (!stored)
+            return EntryRead::NoMemory;
+        return archive.readEntryPieces(entry, [&](const char *piece, size_t n) {
+            std::memcpy(stored.get() + filled, piece, n);
+            filled += n;
+            return true;
+        });
+    };
+    EntryRead read;
+    if (result.present <= kPiece) {
+        read = readWhole();
+        if (read != EntryRead::Whole && read != EntryRead::Truncated)
+            return fromRead(read);
+        if (entryForm(stored.get(), filled, result.present) == EntryForm::Stored)
+            return fromRead(filled == 0 || take(stored.get(), filled) ? read : EntryRead::Stopped);
+    } else {
+        QByteArray head;
+        read = archive.readEntry(quint32(entry.offset), 16u, head);
+        if (read != EntryRead::Whole && read != EntryRead::Truncated)
+            return fromRead(read);
+        if (entryForm(head.constData(), size_t(head.size()), result.present) == EntryForm::Stored)
+            return fromRead(archive.readEntryPieces(entry, take));
+        read = readWhole();
         if (read != EntryRead::Whole && read != EntryRead::Truncated)
             return fromRead(read);
     }
-    if (raw ||
-        entryForm(head.constData(), size_t(head.size()), result.present) == EntryForm::Stored)
-        return fromRead(archive.readEntryPieces(entry, take));
-
-    // A Refp stream: all of it in memory, then its output in pieces; its
-    // stored bytes when it does not decode.
-    std::unique_ptr<char[]> stored(new (std::nothrow) char[size_t(result.present) + 1]);
-    if (!stored)
-        return fromRead(EntryRead::NoMemory);
-    size_t filled = 0;
-    const EntryRead read = archive.readEntryPieces(entry, [&](const char *piece, size_t n) {
-        std::memcpy(stored.get() + filled, piece, n);
-        filled += n;
-        return true;
-    });
-    if (read != EntryRead::Whole && read != EntryRead::Truncated)
-        return fromRead(read);
     std::unique_ptr<char[]> unpacked;
     uint32_t size = 0;
     switch (unpackStream(stored.get(), filled, [&](uint32_t n) {

@@ -12,6 +12,8 @@
 
 SafeOutput::~SafeOutput()
 {
+    if (lastFolder >= 0)
+        ::close(lastFolder);
     if (root >= 0)
         ::close(root);
 }
@@ -44,17 +46,31 @@ bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile
                        QString &problem)
 {
     existed = false;
-    int dir = root;
-    auto leave = [&] {
-        if (dir != root)
+    // Entries come folder by folder: the folder of the last one is held, and
+    // an entry in the same folder starts from it rather than from the top.
+    const QStringList folders = components.mid(0, components.size() - 1);
+    const bool again = lastFolder >= 0 && folders == lastFolders;
+    int dir = again ? lastFolder : root;
+    // Half-way down, the folder reached is let go; at the entry's own
+    // folder, it is kept for the next entry.
+    auto drop = [&] {
+        if (dir != root && dir != lastFolder)
             ::close(dir);
     };
-    for (int i = 0; i + 1 < components.size(); ++i) {
+    auto leave = [&] {
+        if (dir == root || dir == lastFolder)
+            return;
+        if (lastFolder >= 0)
+            ::close(lastFolder);
+        lastFolder = dir;
+        lastFolders = folders;
+    };
+    for (int i = again ? int(folders.size()) : 0; i + 1 < components.size(); ++i) {
         const QByteArray name = QFile::encodeName(components.at(i));
         if (::mkdirat(dir, name.constData(), 0777) != 0 && errno != EEXIST) {
             problem =
                 QStringLiteral("cannot create folder %1: %2").arg(components.at(i), systemError());
-            leave();
+            drop();
             return false;
         }
         const int next =
@@ -66,16 +82,17 @@ bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile
                           .arg(components.at(i))
                     : QStringLiteral("cannot open folder %1: %2")
                           .arg(components.at(i), systemError());
-            leave();
+            drop();
             return false;
         }
-        leave();
+        drop();
         dir = next;
     }
 
     const QByteArray name = QFile::encodeName(components.last());
     struct stat existing;
-    if (::fstatat(dir, name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    const bool present = ::fstatat(dir, name.constData(), &existing, AT_SYMLINK_NOFOLLOW) == 0;
+    if (present) {
         QString refusal;
         if (S_ISDIR(existing.st_mode))
             refusal = QStringLiteral("a folder is in the way");
@@ -90,7 +107,8 @@ bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile
             return false;
         }
     }
-    const bool started = file.openAt(dir, name, components.join(QLatin1Char('/')), overwrite);
+    const bool started =
+        file.openAt(dir, name, components.join(QLatin1Char('/')), overwrite, !present);
     if (!started)
         problem = file.problem();
     leave();

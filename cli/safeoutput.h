@@ -31,6 +31,8 @@ public:
 
 private:
     int root = -1;
+    int lastFolder = -1; // the folder of the last file started, below root
+    QStringList lastFolders;
     bool guarded = false;
     dev_t guardedDevice = 0;
     ino_t guardedInode = 0;
