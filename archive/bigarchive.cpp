@@ -175,7 +175,13 @@ BigArchive::Status BigArchive::open(const QString &filePath)
 
     if (GfxCoreCodec::isCompressed(head.constData(), size_t(head.size()))) {
         // The whole file is one Refp stream: read whole (a mapping would
-        // fault if the file shrank meanwhile), then unpacked.
+        // fault if the file shrank meanwhile), then unpacked. What it
+        // declares is checked against the limit before anything is read; a
+        // valid stream is at most a quarter larger than what it unpacks to.
+        const quint64 declared =
+            GfxCoreCodec::streamUnpackedSize(head.constData(), size_t(head.size()), onDisk);
+        if (declared > imageLimit || onDisk / 2 > imageLimit)
+            return Status::TooLarge;
         std::unique_ptr<char[]> whole(new (std::nothrow) char[onDisk]);
         if (!whole)
             return Status::NoMemory;

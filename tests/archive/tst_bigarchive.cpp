@@ -13,6 +13,8 @@
 
 #include <QtTest>
 
+#include <sys/resource.h>
+
 Q_DECLARE_METATYPE(EntryForm)
 Q_DECLARE_METATYPE(UnpackResult)
 
@@ -33,6 +35,7 @@ private slots:
     void entryData();
     void readsOnlyTheDirectory();
     void wholeFileCompressed();
+    void wholeFileBeyondTheLimitIsNotRead();
     void damagedWholeFileLeavesTheArchive();
     void fromMemory();
     void longPathsAreLeftOut();
@@ -270,6 +273,22 @@ void TestBigArchive::wholeFileCompressed()
     QCOMPARE(archive.readEntry(0, quint32(plain.size()) + 1, out), EntryRead::Truncated);
     QCOMPARE(out, plain);
     QVERIFY(archive.file()->isNamedBy(path));
+}
+
+void TestBigArchive::wholeFileBeyondTheLimitIsNotRead()
+{
+    // 512 MiB (sparse) of a stream declaring 4 GiB, under a 64 MiB limit:
+    // refused from its header, without reading the file into memory.
+    const QString path = file("huge-whole.big", QByteArray("\x90\xFB\xFF\xFF\xFF\xFF", 6));
+    QVERIFY(QFile::resize(path, qint64(512) << 20));
+    struct rusage before, after;
+    ::getrusage(RUSAGE_SELF, &before);
+    BigArchive archive;
+    archive.imageLimit = 64 << 20;
+    QCOMPARE(archive.open(path), BigArchive::Status::TooLarge);
+    ::getrusage(RUSAGE_SELF, &after);
+    QVERIFY2(after.ru_maxrss - before.ru_maxrss < 64 * 1024,
+             qPrintable(QString::number(after.ru_maxrss - before.ru_maxrss) + " KiB more"));
 }
 
 void TestBigArchive::damagedWholeFileLeavesTheArchive()
