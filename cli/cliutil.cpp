@@ -208,7 +208,8 @@ bool InputFile::open(const QString &path, bool dashIsStdin)
         printError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return false;
     }
-    if (file.isSequential()) {
+    // Standard input is read to its end from where it stands, whatever it is.
+    if (standardInput || file.isSequential()) {
         try {
             copy = file.readAll();
         } catch (const std::bad_alloc &) {

@@ -74,7 +74,7 @@ struct Working
     ~Working()
     {
         if (shown)
-            std::fprintf(stderr, " done\n");
+            std::fprintf(stderr, "\n");
     }
     const bool shown;
 };

@@ -30,16 +30,16 @@ const QString editNote =
                    "second one at the same time fails at once, and nothing is written\n"
                    "when another program replaced the archive meanwhile.");
 
-// Opens the archive to change, refusing one that is damaged, and says where
-// the changed archive goes: OUT, or the archive itself, which must then not
-// be a symbolic link (it would be replaced by a file). Answers an exit
-// status when the verb is done.
 QString beingChanged(const QString &path)
 {
     return QStringLiteral("%1 is being changed by another vorland-cli; nothing was written")
         .arg(path);
 }
 
+// Opens the archive to change, refusing one that is damaged, and says where
+// the changed archive goes: OUT, or the archive itself, which must then not
+// be a symbolic link (it would be replaced by a file). Answers an exit
+// status when the verb is done.
 std::optional<int> openForEditing(const VerbParser &verb, const QString &path, BigArchive &archive,
                                   QString &out)
 {

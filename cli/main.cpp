@@ -31,7 +31,7 @@ const Verb verbs[] = {
      cli::runExtract},
     {"test", "test [--pictures] ARCHIVE [PATTERN...]", "reads every entry and checks the archive",
      cli::runTest},
-    {"pack", "pack [-C DIR] FOLDER -o ARCHIVE", "a folder's files into a new archive",
+    {"pack", "pack [-C FOLDER] DIR -o ARCHIVE", "a folder's files into a new archive",
      cli::runPack},
     {"add", "add ARCHIVE [-C DIR] PATH... [--replace]", "files or folders into an archive",
      cli::runAdd},

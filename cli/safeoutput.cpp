@@ -98,9 +98,8 @@ bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile
             refusal = QStringLiteral("a folder is in the way");
         else if (guarded && existing.st_dev == guardedDevice && existing.st_ino == guardedInode)
             refusal = QStringLiteral("it is the archive being read");
-        else if (!overwrite)
+        else if ((existed = !overwrite))
             refusal = QStringLiteral("already exists (--overwrite replaces it)");
-        existed = !overwrite && refusal.startsWith(QLatin1String("already"));
         if (!refusal.isEmpty()) {
             problem = refusal;
             leave();

@@ -271,14 +271,6 @@ QString bytesText(uint64_t n)
     return n == 1 ? QStringLiteral("1 byte") : QStringLiteral("%1 bytes").arg(n);
 }
 
-// Bytes of pixel data that the first `rows` rows of a block need.
-uint64_t rowBytes(unsigned type, unsigned width, unsigned rows)
-{
-    if (type == 0x60 || type == 0x61 || type == 0x62)
-        return pixelBytes(uchar(type), width, std::min(rows + 3, 0xFFFFu) & ~3u);
-    return pixelBytes(uchar(type), width, rows);
-}
-
 } // namespace
 
 bool TpiDecoder::load(const uchar *data, quint32 size)
@@ -357,7 +349,8 @@ bool TpiDecoder::load(const uchar *data, quint32 size)
         const unsigned rows = at.visibleHeight();
         if (rows == 0 || at.visibleWidth() == 0 || r.headLength < kBlockHeader)
             continue;
-        const uint64_t needed = rowBytes(r.type(), bw, rows);
+        // The pixel data of the rows that show (DXT: their rows of cells).
+        const uint64_t needed = pixelBytes(uchar(r.type()), bw, rows);
         const size_t want = size_t(std::min<uint64_t>(kBlockHeader + needed, r.size));
         // A block far wider than the picture costs its whole rows; past a
         // few times what the picture holds, that is not worth unpacking.

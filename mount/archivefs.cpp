@@ -162,23 +162,26 @@ std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error
     unpacking[file] = true;
     guard.unlock();
 
-    // Unpacked without the lock, so that other files go on being read.
+    // Unpacked without the lock, so that other files go on being read. No
+    // valid stream is more than a quarter larger than what it unpacks to: a
+    // longer one is damage, and is not read into memory.
     std::shared_ptr<Bytes> bytes;
     const uint64_t length = archive.presentBytes(*node.entry);
-    std::unique_ptr<char[]> stored(new (std::nothrow) char[length]);
+    std::unique_ptr<char[]> stored(
+        length <= node.size + node.size / 4 + 64 ? new (std::nothrow) char[length] : nullptr);
     if (stored && readStored(*node.entry, 0, length, stored.get()) == int64_t(length) &&
         GfxCoreCodec::unpackedSize(stored.get(), length) == node.size) {
-        bytes.reset(new (std::nothrow) Bytes, [this](Bytes *b) {
-            alive -= b->size;
-            delete b;
-        });
-        if (bytes) {
-            bytes->data.reset(new (std::nothrow) char[node.size]);
-            bytes->size = bytes->data ? node.size : 0;
-            alive += bytes->size;
-            if (!bytes->data ||
-                !GfxCoreCodec::unpack(stored.get(), length, bytes->data.get(), node.size))
-                bytes.reset();
+        std::unique_ptr<Bytes> made(new (std::nothrow) Bytes);
+        if (made)
+            made->data.reset(new (std::nothrow) char[node.size]);
+        if (made && made->data &&
+            GfxCoreCodec::unpack(stored.get(), length, made->data.get(), node.size)) {
+            made->size = node.size;
+            alive += node.size;
+            bytes.reset(made.release(), [this](Bytes *b) {
+                alive -= b->size;
+                delete b;
+            });
         }
     }
     stored.reset();
