@@ -1,3 +1,4 @@
+#include "library.h"
 #include "startup.h"
 #include "vorland.h"
 
@@ -5,6 +6,7 @@
 
 int main(int argc, char **argv)
 {
+    library::restrictSearch();
     QApplication application(argc, argv);
     appendPluginPaths();
     installMessageBoxReporter();

@@ -11,28 +11,15 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 // The format's offsets and sizes are 32-bit.
 constexpr quint64 kMaxArchive = 0xFFFFFFFFull;
-
-struct Descriptor
-{
-    int fd = -1;
-    ~Descriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
 
 QString tooLarge()
 {
@@ -46,8 +33,9 @@ class Sink
 public:
     virtual ~Sink() = default;
     virtual bool write(const char *data, size_t n) = 0;
-    // Appends `length` bytes of the file `fd` from `offset`.
-    virtual bool copyFrom(int fd, quint64 offset, quint64 length, const QString &name) = 0;
+    // Appends `length` bytes of `source` from `offset`.
+    virtual bool copyFrom(const HeldFile &source, quint64 offset, quint64 length,
+                          const QString &name) = 0;
     virtual bool writeAt(const char *data, size_t n, quint64 position) = 0;
     virtual quint64 written() const = 0;
     virtual QString problem() const = 0;
@@ -58,9 +46,10 @@ class FileSink : public Sink
 public:
     AtomicFile file;
     bool write(const char *data, size_t n) override { return file.write(data, n); }
-    bool copyFrom(int fd, quint64 offset, quint64 length, const QString &name) override
+    bool copyFrom(const HeldFile &source, quint64 offset, quint64 length,
+                  const QString &name) override
     {
-        return file.copyFrom(fd, offset, length, name);
+        return file.copyFrom(source, offset, length, name);
     }
     bool writeAt(const char *data, size_t n, quint64 position) override
     {
@@ -81,23 +70,18 @@ public:
         size += n;
         return true;
     }
-    bool copyFrom(int fd, quint64 offset, quint64 length, const QString &name) override
+    bool copyFrom(const HeldFile &source, quint64 offset, quint64 length,
+                  const QString &name) override
     {
         if (!reserve(size_t(length)))
             return false;
-        while (length > 0) {
-            const ssize_t got = ::pread(fd, bytes.get() + size, size_t(length), off_t(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0) {
-                failure = got < 0 ? QStringLiteral("cannot read %1: %2").arg(name, systemError())
-                                  : QStringLiteral("cannot read %1: it ended early").arg(name);
-                return false;
-            }
-            size += size_t(got);
-            offset += quint64(got);
-            length -= quint64(got);
+        const int64_t got = source.readAt(bytes.get() + size, size_t(length), offset);
+        if (got < 0 || quint64(got) != length) {
+            failure = got < 0 ? QStringLiteral("cannot read %1: %2").arg(name, systemError())
+                              : QStringLiteral("cannot read %1: it ended early").arg(name);
+            return false;
         }
+        size += size_t(got);
         return true;
     }
     bool writeAt(const char *data, size_t n, quint64 position) override
@@ -138,6 +122,20 @@ private:
     QString failure;
 };
 
+// Opens the file `name` to be stored: a regular file, not through a link.
+bool openInput(HeldFile &in, const QString &name, QString &problem)
+{
+    if (!in.open(name, false)) {
+        problem = QStringLiteral("cannot read %1: %2").arg(name, in.problem());
+        return false;
+    }
+    if (!in.isRegular()) {
+        problem = QStringLiteral("%1 is not a regular file").arg(name);
+        return false;
+    }
+    return true;
+}
+
 // A file's bytes as they go into the archive: Refp-compressed when that
 // makes them smaller, else (`stored`) copied as they are. A file whose own
 // first bytes read as a Refp header is never stored as it is: readers would
@@ -154,18 +152,10 @@ struct Packed
 Packed compressFile(const QString &name, int level)
 {
     Packed packed;
-    Descriptor in;
-    in.fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat info;
-    if (in.fd < 0 || ::fstat(in.fd, &info) != 0) {
-        packed.problem = QStringLiteral("cannot read %1: %2").arg(name, systemError());
+    HeldFile in;
+    if (!openInput(in, name, packed.problem))
         return packed;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        packed.problem = QStringLiteral("%1 is not a regular file").arg(name);
-        return packed;
-    }
-    const quint64 size = quint64(info.st_size);
+    const quint64 size = in.identity().size;
     if (size == 0 || size > kMaxArchive)
         return packed; // stored: nothing to gain, or too large for any archive
     // Read rather than mapped: a mapped file that another process cuts short
@@ -179,20 +169,15 @@ Packed compressFile(const QString &name, int level)
             QStringLiteral("Not enough memory to compress %1 (%2 bytes)").arg(name).arg(size);
         return packed;
     }
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(in.fd, bytes.get() + got, size_t(size) - got, off_t(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            packed.problem =
-                n < 0 ? QStringLiteral("cannot read %1: %2").arg(name, systemError())
-                      : QStringLiteral("cannot read %1: it shrank while it was read").arg(name);
-            packed.bytes.reset();
-            return packed;
-        }
-        got += size_t(n);
+    const int64_t read = in.readAt(bytes.get(), size_t(size), 0);
+    if (read < 0 || quint64(read) != size) {
+        packed.problem =
+            read < 0 ? QStringLiteral("cannot read %1: %2").arg(name, systemError())
+                     : QStringLiteral("cannot read %1: it shrank while it was read").arg(name);
+        packed.bytes.reset();
+        return packed;
     }
+    const size_t got = size_t(size);
     const bool mustWrap = startsLikeRefp(bytes.get(), got);
     if (level == GfxCoreCodec::kStoreLevel && !mustWrap) {
         packed.bytes.reset();
@@ -212,21 +197,12 @@ Packed compressFile(const QString &name, int level)
     return packed;
 }
 
-// True when the file `fd` begins with bytes that read as a Refp header.
-bool fileStartsLikeRefp(int fd, quint64 size)
+// True when `file` begins with bytes that read as a Refp header.
+bool fileStartsLikeRefp(const HeldFile &file, quint64 size)
 {
     char head[16];
-    const size_t want = size_t(qMin<quint64>(size, sizeof head));
-    size_t got = 0;
-    while (got < want) {
-        const ssize_t n = ::pread(fd, head + got, want - got, off_t(got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += size_t(n);
-    }
-    return startsLikeRefp(head, got);
+    const int64_t got = file.readAt(head, size_t(qMin<quint64>(size, sizeof head)), 0);
+    return got > 0 && startsLikeRefp(head, size_t(got));
 }
 
 // Appends the file `name` to `out`: `packed` when it holds compressed bytes,
@@ -248,28 +224,20 @@ bool appendFile(Sink &out, const QString &name, const Packed *packed, QString &p
         }
         return true;
     }
-    Descriptor in;
-    in.fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat info;
-    if (in.fd < 0 || ::fstat(in.fd, &info) != 0) {
-        problem = QStringLiteral("cannot read %1: %2").arg(name, systemError());
+    HeldFile in;
+    if (!openInput(in, name, problem))
         return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        problem = QStringLiteral("%1 is not a regular file").arg(name);
-        return false;
-    }
-    const quint64 size = quint64(info.st_size);
+    const quint64 size = in.identity().size;
     if (out.written() + size > kMaxArchive) {
         problem = tooLarge();
         return false;
     }
-    if (!packed && fileStartsLikeRefp(in.fd, size)) {
+    if (!packed && fileStartsLikeRefp(in, size)) {
         // Rare: about one file of random bytes in 16,000.
         const Packed wrapped = compressFile(name, GfxCoreCodec::kStoreLevel);
         return appendFile(out, name, &wrapped, problem);
     }
-    if (!out.copyFrom(in.fd, 0, size, name)) {
+    if (!out.copyFrom(in, 0, size, name)) {
         problem = out.problem();
         return false;
     }
@@ -393,8 +361,7 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         return false;
     }
     // Kept entries come from the very file whose directory was read.
-    const int kept =
-        source && !source->compressed && source->file() ? source->file()->descriptor() : -1;
+    const HeldFile *kept = source && !source->compressed ? source->file() : nullptr;
 
     const unsigned threads =
         this->threads ? this->threads : std::max(1u, std::thread::hardware_concurrency());
@@ -431,8 +398,8 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
                 problem = tooLarge();
                 return false;
             }
-            if (kept >= 0) {
-                if (!out.copyFrom(kept, quint32(entry.kept->offset), present, source->path)) {
+            if (kept) {
+                if (!out.copyFrom(*kept, quint32(entry.kept->offset), present, source->path)) {
                     problem = out.problem();
                     return false;
                 }

@@ -1,28 +1,34 @@
 #pragma once
 
+#include "heldfile.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <cstddef>
 
 // A file written whole or not at all: the bytes go to a temporary file beside
-// the target, created with O_EXCL and O_NOFOLLOW, which commit() renames over
-// the target's name. A symbolic link at that name is replaced, never followed,
+// the target, created exclusively and without following links, which commit()
+// renames over the target's name. A symbolic link at that name is replaced, never followed,
 // and a failure (or a destructor without commit) removes the temporary file,
 // leaving whatever stood at the name before untouched.
 //
 // Some targets are written through, never replaced: a device or a pipe
 // (there is nothing to rename over it), a file that this process holds as its
-// standard input, output or error (/dev/stdout of a command whose output goes
-// to a file: the caller reads it through its own descriptor), any other name
-// under /dev or /proc, and, with openInPlace(), a regular file that exists.
+// standard output or error (/dev/stdout of a command whose output goes to a
+// file: the caller reads it through its own descriptor), any other name under
+// /dev or /proc (on Windows, "\\.\" names and devices such as NUL), and, with
+// openInPlace(), a regular file that exists.
 //
 // A replaced file keeps its mode and, where the process may set them, its
-// owner and group (caveat() says when it could not).
+// owner and group (caveat() says when it could not); on Windows, its
+// attributes and access rules.
 //
 // A temporary file left by a process that was killed (SIGKILL, a crash) is
 // recognised by its name and removed by the next AtomicFile started in its
 // folder, once no process of its number runs.
+//
+// One implementation per system: atomicfile_posix.cpp, atomicfile_windows.cpp.
 //
 // Messages name what failed and the system's reason ("No space left on
 // device"); nothing is reported through the hook, the caller decides.
@@ -37,11 +43,11 @@ public:
     // Starts the file at `path`. `overwrite` false makes commit() fail when
     // something exists at the name by then.
     bool open(const QString &path, bool overwrite = true);
-    // Starts the file `name` inside the folder open as `folderFd` (a copy of
-    // the descriptor is kept). `shownName` is what messages call it. `absent`
+    // Starts the file `name` inside the folder open as `folder` (a copy of
+    // the handle is kept). `shownName` is what messages call it. `absent`
     // says the caller found nothing at the name just before, so there is no
     // owner or mode to keep.
-    bool openAt(int folderFd, const QByteArray &name, const QString &shownName,
+    bool openAt(NativeHandle folder, const QString &name, const QString &shownName,
                 bool overwrite = true, bool absent = false);
     // As open(), but a regular file that exists at `path` (not a symbolic
     // link) is truncated and written into rather than replaced: for outputs
@@ -56,10 +62,11 @@ public:
     bool write(const QByteArray &bytes) { return write(bytes.constData(), size_t(bytes.size())); }
     // Writes at `position` without moving the end (for a header written last).
     bool writeAt(const char *data, size_t n, quint64 position);
-    // Appends `length` bytes of the file open as `source`, from `offset`:
-    // copied by the kernel (copy_file_range) where it can, through a buffer
-    // otherwise. A source that ends early fails with `sourceName` named.
-    bool copyFrom(int source, quint64 offset, quint64 length, const QString &sourceName);
+    // Appends `length` bytes of `source`, from `offset`: copied by the
+    // kernel (copy_file_range) where it can, through a buffer otherwise. A
+    // source that ends early fails with `sourceName` named.
+    bool copyFrom(const HeldFile &source, quint64 offset, quint64 length,
+                  const QString &sourceName);
     // Bytes appended so far: where the next write lands.
     quint64 written() const { return size; }
 
@@ -80,18 +87,23 @@ private:
     void fail();
     // Writes all `n` bytes at the end, or at `*position` without moving it.
     bool put(const char *data, size_t n, const quint64 *position);
-    bool start(int folder, const QByteArray &name, const QString &shownName, bool overwrite,
+    bool start(NativeHandle folder, const QString &name, const QString &shownName, bool overwrite,
                bool absent = false);
-    bool writeThrough(int descriptor, const QString &path);
+    bool writeThrough(NativeHandle handle, bool opened, const QString &path);
     void keepOwnerAndMode();
+    void closeFolder();
 
-    int folder = -1; // owned
-    int fd = -1;
+    NativeHandle folder{}; // owned, while hasFolder
+    NativeHandle fd{};     // while isOpen
+    bool hasFolder = false;
+    bool isOpen = false;
     int slot = -1;
     bool replace = true;
-    bool direct = false; // writing straight to a device or pipe
-    QByteArray target;
-    QByteArray temporary;
+    bool direct = false;  // writing straight to a device or pipe
+    QByteArray target;    // names in the folder, where the system has
+    QByteArray temporary; // calls relative to a folder (POSIX)
+    QString targetPath;   // whole paths, where it has not (Windows)
+    QString temporaryPath;
     QString shown;
     QString failure;
     QString lost;
@@ -103,10 +115,12 @@ private:
 bool writeFileAtomically(const QString &path, const char *data, size_t n, QString &problem);
 
 // Makes every temporary file of a live AtomicFile go away when the process is
-// stopped by SIGINT, SIGTERM or SIGHUP, and makes a write past the file-size
-// limit fail with EFBIG instead of killing the process (SIGXFSZ). For
-// programs, not for libraries loaded by others.
+// stopped by SIGINT, SIGTERM or SIGHUP (on Windows, Ctrl+C, Ctrl+Break or the
+// console closing), and makes a write past the file-size limit fail with
+// EFBIG instead of killing the process (SIGXFSZ). For programs, not for
+// libraries loaded by others.
 void removeTemporariesOnSignals();
 
-// The system's message for the current errno.
+// The system's message for the last failed call (errno, or on Windows
+// GetLastError()).
 QString systemError();

@@ -47,15 +47,15 @@ private:
     std::vector<std::pair<quint64, quint64>> excluded; // device and inode
 };
 
-// Why `name`, a file or folder name in the system's encoding, cannot be a
-// component of a stored path; empty when it can. `stored` gets its 8-bit form.
-QString storedNameProblem(const QByteArray &name, QByteArray &stored);
+// Why `name`, a file or folder name, cannot be a component of a stored path;
+// empty when it can. `stored` gets its 8-bit form.
+QString storedNameProblem(const QString &name, QByteArray &stored);
 
 // Why `path` (8-bit, "\" separated) cannot be stored; empty when it can.
 QString storedPathProblem(const QByteArray &path);
 
 // The stored path of a file or folder as the user names it on disk: "/"
-// separated parts written with "\", a leading "./" and a trailing "/" left
-// out ("." alone stores as the empty path). False, with `problem` set, for an
-// absolute path and for a name that cannot be stored.
+// (and on Windows "\\") separated parts written with "\", a leading "./"
+// and a trailing "/" left out ("." alone stores as the empty path). False, with `problem` set, for
+// an absolute path and for a name that cannot be stored.
 bool storedPathOfGiven(const QString &given, QByteArray &stored, QString &problem);

@@ -1,23 +1,12 @@
 #include "gfxcorecodec.h"
 
 #include "gfxcore.h"
+#include "library.h"
 #include "report.h"
-
-#include <QFile>
-
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
 
 namespace {
 
-#if defined(_WIN32)
-using ModuleHandle = HMODULE;
-#else
-using ModuleHandle = void *;
-#endif
+using ModuleHandle = library::Handle;
 
 struct Functions
 {
@@ -37,43 +26,13 @@ Functions functions;
 
 QString &configuredName()
 {
-#if defined(_WIN32)
-    static QString name = QStringLiteral("GfxCore.dll");
-#elif defined(__APPLE__)
-    static QString name = QStringLiteral("libGfxCore.dylib");
-#else
-    static QString name = QStringLiteral("libGfxCore.so");
-#endif
+    static QString name = library::fileName(QStringLiteral("GfxCore"));
     return name;
-}
-
-ModuleHandle openModule(const QString &name)
-{
-#if defined(_WIN32)
-    const std::wstring wide = name.toStdWString();
-    LoadLibraryW(wide.c_str());
-    return GetModuleHandleW(wide.c_str());
-#else
-    return dlopen(QFile::encodeName(name).constData(), RTLD_NOW | RTLD_LOCAL);
-#endif
-}
-
-void closeModule(ModuleHandle handle)
-{
-#if defined(_WIN32)
-    FreeLibrary(handle);
-#else
-    dlclose(handle);
-#endif
 }
 
 template <typename F> bool resolve(ModuleHandle handle, const char *symbol, F &target)
 {
-#if defined(_WIN32)
-    target = reinterpret_cast<F>(GetProcAddress(handle, symbol));
-#else
-    target = reinterpret_cast<F>(dlsym(handle, symbol));
-#endif
+    target = reinterpret_cast<F>(library::symbol(handle, symbol));
     return target != nullptr;
 }
 
@@ -83,7 +42,7 @@ bool GfxCoreCodec::load()
 {
     if (module)
         return true;
-    ModuleHandle handle = openModule(configuredName());
+    ModuleHandle handle = library::open(configuredName());
     Functions found;
     const bool complete = handle && resolve(handle, "GfxCore_HeaderLength", found.headerLength) &&
                           resolve(handle, "GfxCore_UnpackedSize", found.unpackedSize) &&
@@ -94,7 +53,7 @@ bool GfxCoreCodec::load()
                           resolve(handle, "GfxCore_CompressLevel", found.compress);
     if (!complete) {
         if (handle)
-            closeModule(handle);
+            library::close(handle);
         vorland::report(QStringLiteral("Initialisation error: GfxCore.dll"));
         return false;
     }
@@ -107,7 +66,7 @@ void GfxCoreCodec::unload()
 {
     if (!module)
         return;
-    closeModule(module);
+    library::close(module);
     module = nullptr;
     functions = Functions();
 }

@@ -5,6 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+// What the system hands out for an open file or folder.
+#if defined(_WIN32)
+using NativeHandle = void *; // a HANDLE
+#else
+using NativeHandle = int; // a descriptor
+#endif
+
 // What tells one version of a file from another: which file it is (device
 // and inode, or volume serial and file index) and, since a file can also be
 // rewritten in place, its size and modification time.
@@ -36,12 +43,15 @@ public:
     HeldFile(const HeldFile &) = delete;
     HeldFile &operator=(const HeldFile &) = delete;
 
-    // Opens `path` for reading, following symbolic links. False when it
-    // cannot, with problem() saying why.
-    bool open(const QString &path);
-    bool isOpen() const { return fd >= 0; }
-    // The descriptor, for reading with the system's calls; -1 when not open.
-    int descriptor() const { return fd; }
+    // Opens `path` for reading, following symbolic links unless
+    // `followLinks` is false (a link is then refused). False when it cannot,
+    // with problem() saying why.
+    bool open(const QString &path, bool followLinks = true);
+    bool isOpen() const { return open_; }
+    // Whether it is a regular file (not a folder, device or pipe).
+    bool isRegular() const { return regular; }
+    // The handle, for reading with the system's calls; only while open.
+    NativeHandle handle() const { return fd; }
     // The file as it was when opened.
     const FileIdentity &identity() const { return opened; }
 
@@ -65,7 +75,11 @@ public:
     QString problem() const { return failure; }
 
 private:
-    int fd = -1;
+    void close();
+
+    NativeHandle fd{};
+    bool open_ = false;
+    bool regular = false;
     FileIdentity opened;
     QString failure;
 };

@@ -1,9 +1,10 @@
 #include "heldfile.h"
 
+#include "atomicfile.h"
+
 #include <QFile>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -25,23 +26,31 @@ FileIdentity identityOf(const struct stat &info)
 
 HeldFile::~HeldFile()
 {
-    if (fd >= 0)
-        ::close(fd);
+    close();
 }
 
-bool HeldFile::open(const QString &path)
+void HeldFile::close()
 {
-    const int opening = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (open_)
+        ::close(fd);
+    open_ = false;
+}
+
+bool HeldFile::open(const QString &path, bool followLinks)
+{
+    const int opening = ::open(QFile::encodeName(path).constData(),
+                               O_RDONLY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
     struct stat info;
     if (opening < 0 || ::fstat(opening, &info) != 0) {
-        failure = QString::fromLocal8Bit(std::strerror(errno));
+        failure = systemError();
         if (opening >= 0)
             ::close(opening);
         return false;
     }
-    if (fd >= 0)
-        ::close(fd);
+    close();
     fd = opening;
+    open_ = true;
+    regular = S_ISREG(info.st_mode);
     opened = identityOf(info);
     failure.clear();
     return true;
@@ -67,7 +76,7 @@ int64_t HeldFile::readAt(void *out, size_t n, quint64 offset) const
 bool HeldFile::isNamedBy(const QString &path) const
 {
     struct stat named, held;
-    return fd >= 0 && ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
+    return open_ && ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
            ::fstat(fd, &held) == 0 && identityOf(named) == opened && identityOf(held) == opened;
 }
 

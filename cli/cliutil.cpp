@@ -1,4 +1,5 @@
 #include "cliutil.h"
+#include "console.h"
 
 #include "atomicfile.h"
 #include "safepath.h"
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <unistd.h>
 
 namespace cli {
 
@@ -173,7 +173,7 @@ std::optional<int> CompressionOptions::read(VerbParser &verb, int &levelValue,
     return std::nullopt;
 }
 
-ProgressLine::ProgressLine(bool quiet) : active(!quiet && ::isatty(STDERR_FILENO))
+ProgressLine::ProgressLine(bool quiet) : active(!quiet && isTerminal(stderr))
 {
 }
 

@@ -3,13 +3,13 @@
 #include "verbs.h"
 
 #include "cliutil.h"
+#include "console.h"
 #include "gfxcorecodec.h"
 
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <optional>
-#include <unistd.h>
 
 namespace cli {
 namespace {
@@ -65,7 +65,7 @@ int writeResult(const QString &out, const char *data, size_t n)
 struct Working
 {
     Working(const char *what, const QString &name, size_t bytes)
-        : shown(bytes >= (16u << 20) && ::isatty(STDERR_FILENO))
+        : shown(bytes >= (16u << 20) && isTerminal(stderr))
     {
         if (shown)
             std::fprintf(stderr, "%s %s (%.0f MiB)...", what, qPrintable(name),

@@ -12,7 +12,6 @@
 #include <QFileInfo>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace cli {
 namespace {

@@ -10,7 +10,6 @@
 #include "safepath.h"
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace cli {
 
@@ -24,7 +23,9 @@ int runExtract(const QStringList &arguments)
                        "picks nothing is an error. Files that exist are kept, and counted\n"
                        "in one line, unless --overwrite.\n"
                        "Entries whose path is absolute, has a drive letter, an empty, \".\" or\n"
-                       "\"..\" component or a control character are skipped with a warning.\n"
+                       "\"..\" component or a control character are skipped with a warning;\n"
+                       "on Windows, so are names it would misread (CON, \"a:b\", \"name.\")\n"
+                       "and a path that differs only in case from one written before.\n"
                        "Nothing is written outside DIR, symbolic links in it are not\n"
                        "followed, and the archive being read is never replaced. An entry\n"
                        "that reaches past the end of the archive is written as the bytes\n"
@@ -83,12 +84,25 @@ int runExtract(const QStringList &arguments)
     for (const BigEntry *entry : chosen)
         totalBytes += quint32(entry->size);
     size_t done = 0, kept = 0;
+    CaseClashes clashes(CaseClashes::systemFoldsCase());
     for (const BigEntry *entry : chosen) {
         line.update(++done, chosen.size(), bytes, totalBytes);
         bytes += quint32(entry->size);
         const std::optional<QStringList> parts = safeEntryPath(entry->path);
         if (!parts) {
             warn(QStringLiteral("skipped %1: unsafe path").arg(entry->pathText()));
+            continue;
+        }
+        const QString misread = systemNameProblem(*parts);
+        if (!misread.isEmpty()) {
+            warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), misread));
+            continue;
+        }
+        const QString clash = clashes.clash(*parts);
+        if (!clash.isEmpty()) {
+            warn(QStringLiteral("skipped %1: it differs only in case from %2, and folders here "
+                                "ignore case")
+                     .arg(entry->pathText(), escapedForTerminal(clash)));
             continue;
         }
         AtomicFile file;

@@ -4,7 +4,9 @@
 
 #include "atomicfile.h"
 #include "cliutil.h"
+#include "console.h"
 #include "gfxcorecodec.h"
+#include "library.h"
 #include "report.h"
 #include "verbs.h"
 
@@ -88,6 +90,8 @@ int runVerb(const Verb &verb, const QStringList &arguments)
 
 int main(int argc, char **argv)
 {
+    library::restrictSearch();
+    cli::setUpStreams();
     QCoreApplication app(argc, argv);
     removeTemporariesOnSignals();
     QCoreApplication::setApplicationName(QStringLiteral("vorland-cli"));

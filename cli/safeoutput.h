@@ -1,14 +1,15 @@
 #pragma once
 
+#include "heldfile.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <sys/types.h>
 
 class AtomicFile;
 
 // A folder to write files below without ever leaving it: every step down is
-// opened without following symbolic links, and each file is an AtomicFile,
+// opened without following symbolic links (on Windows, nor junctions, and a
+// folder held open cannot be renamed meanwhile), and each file is an AtomicFile,
 // written to a temporary name and renamed into place, so it lands whole or
 // not at all.
 class SafeOutput
@@ -30,10 +31,17 @@ public:
     bool existed = false;
 
 private:
-    int root = -1;
-    int lastFolder = -1; // the folder of the last file started, below root
+    // Steps down from `dir` to the folder `name`, creating it if needed.
+    bool enter(NativeHandle dir, const QString &name, NativeHandle &next, QString &problem);
+    // What stands at `name` in `dir`: false when nothing does.
+    bool look(NativeHandle dir, const QString &name, bool &isFolder, FileIdentity &identity);
+    void release(NativeHandle handle);
+
+    NativeHandle root{};
+    NativeHandle lastFolder{}; // the folder of the last file started, below root
+    bool hasRoot = false;
+    bool hasLast = false;
     QStringList lastFolders;
     bool guarded = false;
-    dev_t guardedDevice = 0;
-    ino_t guardedInode = 0;
+    FileIdentity guardedFile; // device and inode only
 };

@@ -97,8 +97,13 @@ void checkDirectory(const BigArchive &archive, const std::vector<const BigEntry 
     for (const BigEntry *entry : chosen) {
         const QByteArray path = QByteArray(entry->path).replace('/', '\\');
         const quint64 size = quint32(entry->size);
-        if (!safeEntryPath(entry->path))
+        const std::optional<QStringList> parts = safeEntryPath(entry->path);
+        const QString misread = parts ? systemNameProblem(*parts) : QString();
+        if (!parts)
             problems.push_back({entry, QStringLiteral("extract would refuse its name")});
+        else if (!misread.isEmpty())
+            problems.push_back(
+                {entry, QStringLiteral("extract would refuse it here: %1").arg(misread)});
         if (paths.value(path) > 1 && !told.contains(path)) {
             told.insert(path);
             problems.push_back(

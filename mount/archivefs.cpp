@@ -30,7 +30,7 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes)
     // Entries come from the file whose directory was read, whatever becomes
     // of its name.
     if (!archive.keptImage() && archive.file())
-        fd = archive.file()->descriptor();
+        fd = archive.file()->handle();
 
     std::vector<const BigEntry *> all;
     for (const BigEntry &entry : archive.entries)

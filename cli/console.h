@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdio>
+
+// The command line's streams, as each system has them.
+// One implementation per system: console_posix.cpp, console_windows.cpp.
+namespace cli {
+
+// Sets the standard streams up for the tool: bytes go through as they are
+// (no line-end translation on Windows), and text reaches a Windows console
+// as UTF-8, the encoding of everything the tool prints.
+void setUpStreams();
+
+// Whether `stream` is a terminal (a console window), where progress is drawn.
+bool isTerminal(std::FILE *stream);
+
+} // namespace cli

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Builds the Windows SDK that the cross build of Vorland links against: Qt
+# (Core, Gui, Widgets, Test), libpng and libsquish, from Debian's own source
+# packages, for MinGW-w64. Sourced by scripts/windows.sh, which sets
+#   sdk       the folder to build into (reused when it is complete)
+#   triplet   the MinGW-w64 target, e.g. x86_64-w64-mingw32
+# The sources come through a private apt configuration inside the cache; the
+# machine's own apt sources are left alone.
+
+vorland_sdk_stamp="$sdk/.complete-qt5.15-png-squish-1"
+
+vorland_sdk_fetch() {
+    local apt="$sdk/../apt"
+    mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$sdk/src"
+    cat >"$apt/sources.list" <<'EOF'
+deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
+EOF
+    local options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/none"
+        -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "APT::Sandbox::User=root" -qq)
+    apt-get "${options[@]}" update
+    (cd "$sdk/src" && for package in qtbase-opensource-src libpng1.6 libsquish; do
+        ls -d "$package"-*/ >/dev/null 2>&1 || apt-get "${options[@]}" source "$package" >/dev/null
+    done)
+}
+
+vorland_sdk_cmake() { # SOURCE BUILD [cmake options...]
+    local source=$1 build=$2
+    shift 2
+    cmake -S "$source" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+        -DVORLAND_TRIPLET="$triplet" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$sdk" \
+        -DVORLAND_WIN_SDK="$sdk" "$@" >/dev/null
+    cmake --build "$build" -j"$(nproc)" >/dev/null
+    cmake --install "$build" >/dev/null
+}
+
+vorland_sdk_build() {
+    [ -f "$vorland_sdk_stamp" ] && return 0
+    echo "== Building the Windows SDK in $sdk (once; Qt takes a quarter of an hour)"
+    vorland_sdk_fetch
+    local src="$sdk/src" work="$sdk/work"
+    mkdir -p "$work"
+
+    # zlib comes from Debian's MinGW package; libpng and libsquish as DLLs.
+    vorland_sdk_cmake "$(ls -d "$src"/libpng1.6-*/)" "$work/png" -DPNG_SHARED=ON -DPNG_STATIC=OFF \
+        -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DZLIB_ROOT="/usr/$triplet"
+    vorland_sdk_cmake "$(ls -d "$src"/libsquish-*/)" "$work/squish" -DBUILD_SHARED_LIBS=ON \
+        -DBUILD_SQUISH_WITH_OPENMP=OFF -DBUILD_SQUISH_WITH_SSE2=ON -DBUILD_SQUISH_EXTRA=OFF
+
+    local qt
+    qt=$(ls -d "$src"/qtbase-opensource-src-*/)
+    rm -rf "$work/qt" && mkdir -p "$work/qt"
+    (cd "$work/qt" && "$qt/configure" -prefix "$sdk" -opensource -confirm-license \
+        -xplatform win32-g++ -device-option CROSS_COMPILE="$triplet"- -release -shared \
+        -nomake examples -nomake tests -no-opengl -no-dbus -qt-zlib -qt-libpng -qt-libjpeg \
+        -qt-freetype -qt-pcre -qt-harfbuzz -no-icu -no-fontconfig -no-feature-sql \
+        -no-feature-network -no-feature-tabletevent -no-direct2d >"$work/qt-configure.log" 2>&1 &&
+        make -j"$(nproc)" >"$work/qt-make.log" 2>&1 && make install >/dev/null 2>&1) || {
+        echo "windows.sh: building Qt failed; see $work/qt-*.log" >&2
+        return 1
+    }
+    rm -rf "$work"
+    touch "$vorland_sdk_stamp"
+}
