@@ -17,8 +17,9 @@ void restrictSearch();
 // The file name of the library `stem`: "GfxCore.dll", "libGfxCore.so".
 QString fileName(const QString &stem);
 
-// Loads `name` (a bare file name is taken from beside the program); null
-// when it cannot.
+// Loads `name`; a bare file name is taken from beside the program (on
+// Windows, from beside the module holding this code, or the folder above a
+// plug-in's). Null when it cannot.
 Handle open(const QString &name);
 void close(Handle handle);
 // The address of `symbol` in `handle`, or null.

@@ -11,13 +11,21 @@ namespace library {
 
 namespace {
 
-// The folder of the running program, with a trailing "\".
-std::wstring programFolder()
+// The folder of `module`, with a trailing "\\".
+std::wstring folderOf(HMODULE module)
 {
     std::wstring path(32768, L'\0');
-    const DWORD n = GetModuleFileNameW(nullptr, &path[0], DWORD(path.size()));
+    const DWORD n = GetModuleFileNameW(module, &path[0], DWORD(path.size()));
     path.resize(n < path.size() ? n : 0);
     return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+HMODULE loadFrom(const std::wstring &path)
+{
+    // A library that GfxCore.dll needs in turn comes from its own folder or
+    // the system's.
+    return LoadLibraryExW(path.c_str(), nullptr,
+                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
 }
 
 } // namespace
@@ -37,13 +45,22 @@ void restrictSearch()
 
 Handle open(const QString &name)
 {
-    std::wstring path = QDir::toNativeSeparators(name).toStdWString();
-    if (QFileInfo(name).isRelative())
-        path = programFolder() + path;
-    // A library that GfxCore.dll needs in turn comes from its own folder or
-    // the system's.
-    return LoadLibraryExW(path.c_str(), nullptr,
-                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    const std::wstring given = QDir::toNativeSeparators(name).toStdWString();
+    if (!QFileInfo(name).isRelative())
+        return loadFrom(given);
+    // Beside the module this code is in: the program, or a plug-in in a
+    // folder of the program's (imageformats), whose library is one up.
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&folderOf), &self);
+    const std::wstring folder = folderOf(self);
+    if (HMODULE found = loadFrom(folder + given))
+        return found;
+    if (!self || self == GetModuleHandleW(nullptr))
+        return nullptr;
+    const std::wstring up = folder.substr(0, folder.find_last_of(L"\\/", folder.size() - 2) + 1);
+    return loadFrom(up + given);
 }
 
 void close(Handle handle)

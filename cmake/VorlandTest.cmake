@@ -32,3 +32,10 @@ function(vorland_add_test_variant name test)
         WORKING_DIRECTORY ${folder}
         TIMEOUT ${timeout})
 endfunction()
+
+# A test that cannot apply on this system: it runs, says why, and counts as
+# skipped rather than passed.
+function(vorland_skipped_test name reason)
+    add_test(NAME ${name} COMMAND ${CMAKE_COMMAND} -E echo "SKIPPED: ${reason}")
+    set_tests_properties(${name} PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED: ")
+endfunction()

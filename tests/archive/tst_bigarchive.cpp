@@ -13,7 +13,9 @@
 
 #include <QtTest>
 
+#if !defined(Q_OS_WIN)
 #include <sys/resource.h>
+#endif
 
 Q_DECLARE_METATYPE(EntryForm)
 Q_DECLARE_METATYPE(UnpackResult)
@@ -281,14 +283,18 @@ void TestBigArchive::wholeFileBeyondTheLimitIsNotRead()
     // refused from its header, without reading the file into memory.
     const QString path = file("huge-whole.big", QByteArray("\x90\xFB\xFF\xFF\xFF\xFF", 6));
     QVERIFY(QFile::resize(path, qint64(512) << 20));
-    struct rusage before, after;
-    ::getrusage(RUSAGE_SELF, &before);
     BigArchive archive;
     archive.imageLimit = 64 << 20;
+#if defined(Q_OS_WIN)
+    QCOMPARE(archive.open(path), BigArchive::Status::TooLarge); // no peak size to read here
+#else
+    struct rusage before, after;
+    ::getrusage(RUSAGE_SELF, &before);
     QCOMPARE(archive.open(path), BigArchive::Status::TooLarge);
     ::getrusage(RUSAGE_SELF, &after);
     QVERIFY2(after.ru_maxrss - before.ru_maxrss < 64 * 1024,
              qPrintable(QString::number(after.ru_maxrss - before.ru_maxrss) + " KiB more"));
+#endif
 }
 
 void TestBigArchive::damagedWholeFileLeavesTheArchive()
