@@ -1,6 +1,7 @@
 #include "console.h"
 
 #include <fcntl.h>
+#include <initializer_list>
 #include <io.h>
 #include <windows.h>
 

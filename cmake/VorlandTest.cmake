@@ -1,11 +1,25 @@
 # vorland_add_test(name SOURCES file... [LIBS target...])
 # One QtTest executable per test file, registered with CTest. Tests run
 # headless, and from the binary folder so that libGfxCore.so is found.
+# The test `name` running the program `target`; under an emulator (Wine),
+# through a script that prints QtTest's log.
+function(vorland_add_test_command name target)
+    if(CMAKE_CROSSCOMPILING_EMULATOR)
+        file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/test-logs)
+        add_test(NAME ${name} COMMAND ${CMAKE_COMMAND}
+            "-DCOMMAND=${CMAKE_CROSSCOMPILING_EMULATOR};$<TARGET_FILE:${target}>"
+            -DLOG=${CMAKE_BINARY_DIR}/test-logs/${name}.txt
+            -P ${PROJECT_SOURCE_DIR}/cmake/RunTestLogged.cmake)
+    else()
+        add_test(NAME ${name} COMMAND ${target})
+    endif()
+endfunction()
+
 function(vorland_add_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE Qt5::Test ${ARG_LIBS})
-    add_test(NAME ${name} COMMAND ${name})
+    vorland_add_test_command(${name} ${name})
     set(environment "QT_QPA_PLATFORM=offscreen")
     if(VORLAND_SANITIZE)
         # The sanitizer runtime intercepts dlopen, so the library search runs
@@ -23,7 +37,7 @@ endfunction()
 # Runs the executable of an added test again, as `name`, with more variables
 # in its environment.
 function(vorland_add_test_variant name test)
-    add_test(NAME ${name} COMMAND ${test})
+    vorland_add_test_command(${name} ${test})
     get_test_property(${test} ENVIRONMENT environment)
     get_test_property(${test} WORKING_DIRECTORY folder)
     get_test_property(${test} TIMEOUT timeout)

@@ -19,7 +19,7 @@ foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libgcc_s_dw2-1.dll libwinpthread-
         list(APPEND runtime_dlls ${found})
     endif()
 endforeach()
-foreach(dll Qt5Core Qt5Gui Qt5Widgets libpng16 libsquish)
+foreach(dll Qt5Core Qt5Gui Qt5Widgets libpng16)
     list(APPEND runtime_dlls ${VORLAND_WIN_SDK}/bin/${dll}.dll)
 endforeach()
 set(qt_plugins

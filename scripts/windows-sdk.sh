@@ -28,7 +28,7 @@ vorland_sdk_cmake() { # SOURCE BUILD [cmake options...]
     shift 2
     cmake -S "$source" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
         -DVORLAND_TRIPLET="$triplet" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$sdk" \
-        -DVORLAND_WIN_SDK="$sdk" "$@" >/dev/null
+        -DVORLAND_WIN_SDK="$sdk" -Wno-dev "$@" >/dev/null
     cmake --build "$build" -j"$(nproc)" >/dev/null
     cmake --install "$build" >/dev/null
 }
@@ -40,10 +40,10 @@ vorland_sdk_build() {
     local src="$sdk/src" work="$sdk/work"
     mkdir -p "$work"
 
-    # zlib comes from Debian's MinGW package; libpng and libsquish as DLLs.
+    # zlib comes from Debian's MinGW package; libpng as a DLL, libsquish linked in.
     vorland_sdk_cmake "$(ls -d "$src"/libpng1.6-*/)" "$work/png" -DPNG_SHARED=ON -DPNG_STATIC=OFF \
         -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF -DZLIB_ROOT="/usr/$triplet"
-    vorland_sdk_cmake "$(ls -d "$src"/libsquish-*/)" "$work/squish" -DBUILD_SHARED_LIBS=ON \
+    vorland_sdk_cmake "$(ls -d "$src"/libsquish-*/)" "$work/squish" -DBUILD_SHARED_LIBS=OFF \
         -DBUILD_SQUISH_WITH_OPENMP=OFF -DBUILD_SQUISH_WITH_SSE2=ON -DBUILD_SQUISH_EXTRA=OFF
 
     local qt
@@ -58,6 +58,6 @@ vorland_sdk_build() {
         echo "windows.sh: building Qt failed; see $work/qt-*.log" >&2
         return 1
     }
-    rm -rf "$work"
+    rm -rf "$work" "$src"
     touch "$vorland_sdk_stamp"
 }

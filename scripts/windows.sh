@@ -42,12 +42,12 @@ $sdk_only && exit 0
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DVORLAND_TRIPLET="$triplet" -DVORLAND_WIN_SDK="$sdk" -DCMAKE_BUILD_TYPE=Release \
     -DVORLAND_BUILD_TESTS=ON -DVORLAND_BUILD_BENCH=OFF
-cmake --build "$build" -j"$(nproc)"
-
 # Wine in a prefix of our own, quiet, without asking to install .NET or a
-# browser engine.
+# browser engine: the build runs the demo and seed writers in it.
+mkdir -p "$build"
 export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 [ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1
+cmake --build "$build" -j"$(nproc)"
 if $tests; then
     xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$build" --output-on-failure \
         -j"$(nproc)"

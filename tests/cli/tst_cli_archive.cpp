@@ -11,8 +11,10 @@
 #include <QProcess>
 #include <QtTest>
 
+#if !defined(Q_OS_WIN)
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 class TestCliArchive : public QObject
 {
@@ -415,6 +417,13 @@ void TestCliArchive::packRefuses()
     QVERIFY(QDir().mkpath(path("src/sub")));
     QVERIFY(writeFile(path("src/sub/fine.txt"), "fine"));
     const QByteArray folder = QFile::encodeName(path("src"));
+#if defined(Q_OS_WIN)
+    // Names are UTF-16 there and cannot hold control characters or a "\",
+    // and folders have no POSIX permissions.
+    if (!QString::fromUtf8(name).contains(QChar(0x540D)))
+        QSKIP("a name or permission Windows cannot have");
+    QVERIFY(writeFile(QString::fromUtf8(folder + '/' + name), ""));
+#else
     if (name.isEmpty()) {
         if (::geteuid() == 0)
             QSKIP("root reads every folder");
@@ -423,6 +432,7 @@ void TestCliArchive::packRefuses()
         const int fd = ::open((folder + '/' + name).constData(), O_CREAT | O_WRONLY, 0644);
         QVERIFY(fd >= 0 && ::close(fd) == 0);
     }
+#endif
     const CliRun run = runCli({"pack", path("src"), "-o", path("w.big")});
     QFile::setPermissions(path("src/sub"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
