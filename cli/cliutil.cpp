@@ -201,15 +201,23 @@ bool InputFile::open(const QString &path, bool dashIsStdin)
 {
     // Read rather than mapped: a mapped file that another process cuts short
     // faults on the first page past its new end.
-    const bool standardInput = dashIsStdin && path == QLatin1String("-");
-    if (!standardInput)
-        file.setFileName(path);
-    if (standardInput ? !file.open(stdin, QIODevice::ReadOnly) : !file.open(QIODevice::ReadOnly)) {
+    if (dashIsStdin && path == QLatin1String("-")) {
+        // Read to its end from where it stands, whatever it is.
+        QString problem;
+        if (!readStandardInput(copy, problem)) {
+            printError(QStringLiteral("cannot read standard input: %1").arg(problem));
+            return false;
+        }
+        bytes = copy.constData();
+        length = size_t(copy.size());
+        return true;
+    }
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly)) {
         printError(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return false;
     }
-    // Standard input is read to its end from where it stands, whatever it is.
-    if (standardInput || file.isSequential()) {
+    if (file.isSequential()) {
         try {
             copy = file.readAll();
         } catch (const std::bad_alloc &) {

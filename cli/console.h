@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+
 #include <cstdio>
 
 // The command line's streams, as each system has them.
@@ -10,6 +13,10 @@ namespace cli {
 // (no line-end translation on Windows), and text reaches a Windows console
 // as UTF-8, the encoding of everything the tool prints.
 void setUpStreams();
+
+// Reads standard input to its end, from where it stands, into `bytes`.
+// False, with `problem` set, when it cannot (or memory runs out).
+bool readStandardInput(QByteArray &bytes, QString &problem);
 
 // Whether `stream` is a terminal (a console window), where progress is drawn.
 bool isTerminal(std::FILE *stream);

@@ -1,8 +1,11 @@
 #include "console.h"
 
+#include "windowsfs.h"
+
 #include <fcntl.h>
 #include <initializer_list>
 #include <io.h>
+#include <new>
 #include <windows.h>
 
 namespace cli {
@@ -14,6 +17,31 @@ void setUpStreams()
     // Output to a file or a pipe stays UTF-8 bytes; a console shows them as
     // such once told to.
     SetConsoleOutputCP(CP_UTF8);
+}
+
+bool readStandardInput(QByteArray &bytes, QString &problem)
+{
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    char buffer[1 << 16];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr)) {
+            // The writing end of a pipe closed: its end.
+            const DWORD error = GetLastError();
+            if (error == ERROR_BROKEN_PIPE || error == ERROR_HANDLE_EOF)
+                return true;
+            problem = windowsfs::message(error);
+            return false;
+        }
+        if (got == 0)
+            return true;
+        try {
+            bytes.append(buffer, int(got));
+        } catch (const std::bad_alloc &) {
+            problem = QStringLiteral("not enough memory");
+            return false;
+        }
+    }
 }
 
 bool isTerminal(std::FILE *stream)

@@ -1,3 +1,12 @@
+# Paths of the build and source trees as the tests see them: under Wine, on
+# its drive Z:, which maps the host's root, so that they still hold when a
+# test changes its working folder to another drive.
+if(WIN32 AND CMAKE_CROSSCOMPILING_EMULATOR)
+    set(VORLAND_TEST_ROOT "Z:")
+else()
+    set(VORLAND_TEST_ROOT "")
+endif()
+
 # vorland_add_test(name SOURCES file... [LIBS target...])
 # One QtTest executable per test file, registered with CTest. Tests run
 # headless, and from the binary folder so that libGfxCore.so is found.

@@ -29,7 +29,8 @@ arch=${arch/_/-}
 sdk=${VORLAND_WIN_SDK:-${XDG_CACHE_HOME:-$HOME/.cache}/vorland/sdk-$triplet}
 build=${WIN_BUILD_DIR:-build-windows}
 vorland_install_packages "g++-mingw-w64-$arch-posix" "gcc-mingw-w64-$arch-posix" \
-    libz-mingw-w64-dev dpkg-dev perl python3 wine wine64 nsis zip xvfb xauth xdotool imagemagick
+    libz-mingw-w64-dev dpkg-dev perl python3 wine wine64 nsis zip xvfb xauth xdotool imagemagick \
+    fonts-dejavu-core
 
 mkdir -p "$sdk"
 sdk=$(cd "$sdk" && pwd)
@@ -47,6 +48,11 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
 mkdir -p "$build"
 export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 [ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1
+# One server for every Wine process of this run, started here apart from
+# them: a server that a test started would hold that test's output open.
+wineserver -p >/dev/null 2>&1 </dev/null
+wineboot >/dev/null 2>&1 </dev/null # and Wine's own services, for the same reason
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 cmake --build "$build" -j"$(nproc)"
 if $tests; then
     xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$build" --output-on-failure \

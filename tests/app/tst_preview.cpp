@@ -1,6 +1,7 @@
 // Previews through the main window: which viewer each type gets, what the
 // info line says, and what stays when nothing new can be shown.
 
+#include "atomicfile.h"
 #include "basicxmlsyntaxhighlighter.h"
 #include "bigarchive.h"
 #include "bigarchivemodel.h"
@@ -67,7 +68,7 @@ QByteArray redPng(int w, int h)
 
 QByteArray fontBytes(const QString &name)
 {
-    QFile file(QStringLiteral("/usr/share/fonts/truetype/dejavu/") + name);
+    QFile file(QStringLiteral(VORLAND_FONTS "/") + name);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
@@ -226,6 +227,9 @@ void TestPreview::damagedCompressedEntry()
 
 void TestPreview::deletedArchiveChangesNothing()
 {
+#if defined(Q_OS_WIN)
+    QSKIP("a deleted file that the window holds open keeps its name until it is closed");
+#endif
     open({{"a.png", redPng(3, 3)}, {"b.ini", "x=1"}});
     select(0);
     QWidget *image = shown();
@@ -242,12 +246,14 @@ void TestPreview::replacedArchiveIsReadAgain()
     window->enterFolder(window->model->index(0, 0));
     select(0);
     // Another program puts a new archive in its place, its entries elsewhere.
-    const QString replacement = dir->filePath("new.big");
-    QVERIFY(writeFile(replacement, makeBig({{"lead.bin", QByteArray(5000, 'z')},
+    const QByteArray replacement = makeBig({{"lead.bin", QByteArray(5000, 'z')},
                                             {"dir\\a.ini", "a=new"},
                                             {"dir\\b.ini", "b=new, longer"},
-                                            {"other\\c.ini", "c"}})));
-    QVERIFY(::rename(qPrintable(replacement), qPrintable(dir->filePath("a.big"))) == 0);
+                                            {"other\\c.ini", "c"}});
+    QString problem;
+    QVERIFY2(writeFileAtomically(dir->filePath("a.big"), replacement.constData(),
+                                 size_t(replacement.size()), problem),
+             qPrintable(problem));
     select(1);
     auto *text = qobject_cast<QPlainTextEdit *>(shown());
     QVERIFY(text);
@@ -268,6 +274,9 @@ void TestPreview::wholeFileCompressedArchive()
     QCOMPARE(editor->toPlainText(), QString("inside=yes"));
     // The entries come from the kept image, but only while the archive
     // file is there to be opened, as for any archive.
+#if defined(Q_OS_WIN)
+    QSKIP("a deleted file that the window holds open keeps its name until it is closed");
+#endif
     QVERIFY(QFile::remove(path));
     select(1);
     QCOMPARE(shown(), editor);

@@ -3,6 +3,7 @@
 
 #include "bigbuilder.h"
 #include "clirunner.h"
+#include "resourcelimits.h"
 #include "testdata.h"
 
 #include <QJsonArray>
@@ -344,7 +345,13 @@ void TestCliArchive::packExtractRoundTrip()
         QVERIFY(QDir().mkpath(QFileInfo(path("src/" + it.key())).path()));
         QVERIFY(writeFile(path("src/" + it.key()), it.value()));
     }
+#if defined(Q_OS_WIN)
+    const QByteArray leftOut; // QFile::link makes a shortcut file there, not a link
+#else
     QVERIFY(QFile::link(path("src/a.txt"), path("src/link.txt")));
+    const QByteArray leftOut =
+        "vorland-cli: warning: left out symbolic link " + path("src/link.txt").toUtf8() + "\n";
+#endif
 
     for (const QString &mode : {QString(), QString("--compress")}) {
         QStringList args{"pack", path("src"), "-o", path("p.big")};
@@ -352,8 +359,7 @@ void TestCliArchive::packExtractRoundTrip()
             args << mode;
         const CliRun packing = runCli(args);
         QCOMPARE(packing.exitCode, 0);
-        QCOMPARE(packing.err, "vorland-cli: warning: left out symbolic link " +
-                                  path("src/link.txt").toUtf8() + "\n");
+        QCOMPARE(packing.err, leftOut);
 
         const CliRun listed = runCli({"list", "--json", path("p.big")});
         QStringList stored;
@@ -458,8 +464,12 @@ void TestCliArchive::extractLeavesNoTemporaries()
     // Past the file-size limit the write fails; its temporary file goes.
     const QString a =
         archive("a.big", makeBig({{"small", "s"}, {"large", testdata::randomBytes(100000)}}));
+    QString program = VORLAND_CLI;
+    QStringList arguments{"extract", a, "-o", path("out")};
+    if (!underLimits(program, arguments, {"--fsize=50000"}))
+        QSKIP("no file-size limit to set here");
     QProcess process;
-    process.start("prlimit", {"--fsize=50000", VORLAND_CLI, "extract", a, "-o", path("out")});
+    process.start(program, arguments);
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 1);

@@ -4,6 +4,8 @@
 // MiB plus twice what the file's bytes can legitimately decode to. And every
 // verb fails, with one line, when its output cannot be written.
 
+#include "resourcelimits.h"
+
 #include <QDirIterator>
 #include <QProcess>
 #include <QtTest>
@@ -68,8 +70,7 @@ void TestCliHostile::corpus()
     // The memory budget (heap and private mappings) and 20 s of CPU, a guard
     // against a runaway process rather than a measure; the sanitizers need
     // more room.
-    command = QStringList{QString("--data=%1").arg(budget), "--cpu=20", program} + arguments;
-    program = QStringLiteral("prlimit");
+    underLimits(program, command, {QString("--data=%1").arg(budget), "--cpu=20"});
 #else
     Q_UNUSED(budget)
 #endif
@@ -121,6 +122,9 @@ void TestCliHostile::fullDiskIsNamed_data()
 
 void TestCliHostile::fullDiskIsNamed()
 {
+#if defined(Q_OS_WIN)
+    QSKIP("Windows has no /dev/full");
+#endif
     // What failed and the system's reason, not "Unknown error".
     QFETCH(QStringList, arguments);
     QTemporaryDir out;

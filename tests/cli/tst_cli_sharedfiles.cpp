@@ -6,6 +6,7 @@
 #include "bigbuilder.h"
 #include "clirunner.h"
 #include "heldfile.h"
+#include "resourcelimits.h"
 #include "testdata.h"
 
 #include <QProcess>
@@ -255,12 +256,11 @@ void TestCliSharedFiles::tooLargeIsRefusedFirst()
     QVERIFY(writeFile(path("more.bin"), QByteArray(8192, 'm')));
     const QStringList add{VORLAND_CLI,      "add",  path("huge.big"),
                           path("more.bin"), "--as", "more.bin"};
+    QString program = add.first();
+    QStringList arguments = add.mid(1);
+    underLimits(program, arguments, {"--fsize=1048576"}); // or refused without one
     QProcess process;
-#if defined(Q_OS_WIN)
-    process.start(add.first(), add.mid(1)); // no file-size limits to set
-#else
-    process.start("prlimit", QStringList{"--fsize=1048576"} + add);
-#endif
+    process.start(program, arguments);
     QVERIFY(process.waitForFinished(60000));
     QCOMPARE(process.exitCode(), 1);
     QVERIFY(process.readAllStandardError().contains("larger than 4 GiB"));

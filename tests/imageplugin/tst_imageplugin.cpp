@@ -3,6 +3,8 @@
 // files are written by vorland-cli convert, and render says what their
 // pixels are.
 
+#include "resourcelimits.h"
+
 #include <QImage>
 #include <QProcess>
 #include <QtTest>
@@ -124,9 +126,7 @@ void TestImagePlugin::reads()
     // Any Qt program reads whatever lands in a folder: within 256 MiB of heap,
     // and a CPU guard that only ends a runaway reader. The sanitizers need
     // more room.
-    arguments.prepend(program);
-    arguments = QStringList{"--data=268435456", "--cpu=20"} + arguments;
-    program = "prlimit";
+    underLimits(program, arguments, {"--data=268435456", "--cpu=20"});
 #endif
     QCOMPARE(run(program, arguments, &out), status);
     QVERIFY2(out.contains(" tpi"), out.constData());
