@@ -50,7 +50,7 @@ export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="msco
 [ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1
 # One server for every Wine process of this run, started here apart from
 # them: a server that a test started would hold that test's output open.
-wineserver -p >/dev/null 2>&1 </dev/null
+wineserver -p >/dev/null 2>&1 </dev/null || true # (one may run already)
 wineboot >/dev/null 2>&1 </dev/null # and Wine's own services, for the same reason
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 cmake --build "$build" -j"$(nproc)"
@@ -64,7 +64,7 @@ version=$(sed -n 's/^project(Vorland VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 name="vorland-$version-${arch/x86-64/win64}"
 [ "$arch" = i686 ] && name="vorland-$version-win32"
 stage="$build/stage/$name"
-rm -rf "$build/stage" && cmake --install "$build" --prefix "$stage" >/dev/null
+rm -rf "$build/stage" && cmake --install "$build" --prefix "$stage" --strip >/dev/null
 (cd "$build/stage" && rm -f "../$name.zip" && zip -q -r -9 "../$name.zip" "$name")
 # The installer's file lists, made from the staged tree so that the
 # uninstaller removes exactly those files and folders.
@@ -82,7 +82,36 @@ done && find . -mindepth 1 -type d | sort -r | while read -r folder; do
     folder=${folder#./}
     printf 'RMDir "$INSTDIR\\%s"\n' "${folder//\//\\}"
 done) >"$lists.uninstall.nsh"
-makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DFILES="$lists" \
+makensis -V2 -DVERSION="$version" -DARCH="$arch" -DSTAGE="$PWD/$stage" -DFILES="$lists" \
     -DOUTFILE="$PWD/$build/$name-setup.exe" resources/windows/vorland.nsi
+chmod +x "$build/$name-setup.exe"
+
+# The packages as a user meets them, in the Wine prefix: the ZIP's programs
+# where it is unpacked (GfxCore.dll found beside them, from another working
+# folder), then the installer and its uninstaller, silently.
+check="$PWD/$build/stage/check"
+rm -rf "$check" && mkdir -p "$check" && unzip -q "$build/$name.zip" -d "$check"
+unpacked=$(winepath -w "$check/$name")
+(cd "$check" && wine "$unpacked\\vorland-cli.exe" compress "$unpacked\\demo.big" packed.big &&
+    [[ $(wine "$unpacked\\vorland-cli.exe" info --json packed.big) == *'"compressed": true'* ]] &&
+    [[ $(wine "$unpacked\\vorland-cli.exe" mount packed.big mnt 2>&1) == *'not available'* ]]) ||
+    { echo "windows.sh: the unpacked ZIP does not work" >&2; exit 1; }
+profile="$WINEPREFIX/drive_c/users/$(id -un)"
+installed="$profile/AppData/Local/Programs/Vorland"
+shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Vorland.lnk"
+wine "$PWD/$build/$name-setup.exe" /S
+[ -f "$installed/vorland.exe" ] && [ -f "$installed/imageformats/vorland_tpi.dll" ] &&
+    [ -f "$shortcut" ] &&
+    [[ $(wine reg query 'HKCU\Software\Classes\.big') == *Vorland.Archive* ]] ||
+    { echo "windows.sh: the installer did not install" >&2; exit 1; }
+wine "$installed/uninstall.exe" /S
+for _ in $(seq 100); do [ -e "$installed" ] || break; sleep 0.2; done
+if [ -e "$installed" ] || [ -e "$shortcut" ] || wine reg query 'HKCU\Software\Classes\.big' >/dev/null 2>&1 ||
+    wine reg query 'HKCU\Software\Vorland' >/dev/null 2>&1; then
+    echo "windows.sh: the uninstaller left something behind" >&2
+    find "$installed" >&2 2>/dev/null || true
+    exit 1
+fi
+echo "== the ZIP runs where it is unpacked; the installer installs and its uninstaller removes it"
 echo "== $build/$name.zip ($(du -h "$build/$name.zip" | cut -f1))"
 echo "== $build/$name-setup.exe ($(du -h "$build/$name-setup.exe" | cut -f1))"

@@ -7,10 +7,13 @@
 ; what was installed: the files listed at build time, and the keys and PATH
 ; entry only while they are still the ones it made.
 ;
-; Defines from the command line: VERSION, STAGE (the staged tree), FILES
-; (the generated lists of files and folders), OUTFILE.
+; Defines from the command line: VERSION, ARCH (x86-64 or i686), STAGE (the
+; staged tree), FILES (the generated lists of files and folders), OUTFILE.
 
 Unicode true
+!if "${ARCH}" == "x86-64"
+    Target amd64-unicode ; a 64-bit installer for the 64-bit programs
+!endif
 ManifestDPIAware true
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
@@ -20,7 +23,6 @@ SetCompressor /SOLID lzma
 !include "WinMessages.nsh"
 !include "StrFunc.nsh"
 ${StrStr}
-${UnStrStr}
 ${UnStrRep}
 
 Name "Vorland ${VERSION}"
@@ -30,8 +32,8 @@ InstallDirRegKey HKCU "Software\Vorland" "InstallDir"
 BrandingText "Vorland ${VERSION}"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorland"
-!define MUI_ICON "${STAGE}\icons\org.vorland.Vorland.ico"
-!define MUI_UNICON "${STAGE}\icons\org.vorland.Vorland.ico"
+!define MUI_ICON "${STAGE}/icons/org.vorland.Vorland.ico"
+!define MUI_UNICON "${STAGE}/icons/org.vorland.Vorland.ico"
 !define MUI_COMPONENTSPAGE_NODESC
 
 !insertmacro MUI_PAGE_DIRECTORY
