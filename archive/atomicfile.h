@@ -7,6 +7,15 @@
 
 #include <cstddef>
 
+// A folder held open to write files into: its handle and the path it was
+// opened by, by which Windows names the files in it (POSIX systems name them
+// relative to the handle and leave the path empty).
+struct OpenFolder
+{
+    NativeHandle handle{};
+    QString path;
+};
+
 // A file written whole or not at all: the bytes go to a temporary file beside
 // the target, created exclusively and without following links, which commit()
 // renames over the target's name. A symbolic link at that name is replaced, never followed,
@@ -43,11 +52,10 @@ public:
     // Starts the file at `path`. `overwrite` false makes commit() fail when
     // something exists at the name by then.
     bool open(const QString &path, bool overwrite = true);
-    // Starts the file `name` inside the folder open as `folder` (a copy of
-    // the handle is kept). `shownName` is what messages call it. `absent`
-    // says the caller found nothing at the name just before, so there is no
-    // owner or mode to keep.
-    bool openAt(NativeHandle folder, const QString &name, const QString &shownName,
+    // Starts the file `name` inside `folder` (a copy of its handle is kept). `shownName` is what
+    // messages call it. `absent` says the caller found nothing at the name just before, so there is
+    // no owner or mode to keep.
+    bool openAt(const OpenFolder &folder, const QString &name, const QString &shownName,
                 bool overwrite = true, bool absent = false);
     // As open(), but a regular file that exists at `path` (not a symbolic
     // link) is truncated and written into rather than replaced: for outputs
@@ -87,8 +95,8 @@ private:
     void fail();
     // Writes all `n` bytes at the end, or at `*position` without moving it.
     bool put(const char *data, size_t n, const quint64 *position);
-    bool start(NativeHandle folder, const QString &name, const QString &shownName, bool overwrite,
-               bool absent = false);
+    bool start(NativeHandle folder, const QString &folderPath, const QString &name,
+               const QString &shownName, bool overwrite, bool absent = false);
     bool writeThrough(NativeHandle handle, bool opened, const QString &path);
     void keepOwnerAndMode();
     void closeFolder();

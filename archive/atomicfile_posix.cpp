@@ -164,7 +164,7 @@ bool AtomicFile::open(const QString &path, bool overwrite)
         failure = QStringLiteral("cannot write %1: %2").arg(path, systemError());
         return false;
     }
-    return start(dir, info.fileName(), path, overwrite);
+    return start(dir, QString(), info.fileName(), path, overwrite);
 }
 
 bool AtomicFile::openInPlace(const QString &path)
@@ -204,19 +204,19 @@ bool AtomicFile::canSeek() const
     return flags >= 0 && !(flags & O_APPEND) && ::lseek(fd, 0, SEEK_CUR) == 0;
 }
 
-bool AtomicFile::openAt(NativeHandle folderFd, const QString &name, const QString &shownName,
+bool AtomicFile::openAt(const OpenFolder &folderOpen, const QString &name, const QString &shownName,
                         bool overwrite, bool absent)
 {
-    const int dir = ::fcntl(folderFd, F_DUPFD_CLOEXEC, 0);
+    const int dir = ::fcntl(folderOpen.handle, F_DUPFD_CLOEXEC, 0);
     if (dir < 0) {
         failure = QStringLiteral("cannot write %1: %2").arg(shownName, systemError());
         return false;
     }
-    return start(dir, name, shownName, overwrite, absent);
+    return start(dir, QString(), name, shownName, overwrite, absent);
 }
 
-bool AtomicFile::start(NativeHandle dir, const QString &name, const QString &shownName,
-                       bool overwrite, bool absent)
+bool AtomicFile::start(NativeHandle dir, const QString &, const QString &name,
+                       const QString &shownName, bool overwrite, bool absent)
 {
     cancel();
     closeFolder();

@@ -139,7 +139,8 @@ bool AtomicFile::open(const QString &path, bool overwrite)
         failure = QStringLiteral("cannot write %1: %2").arg(path, systemError());
         return false;
     }
-    return start(dir, info.fileName(), path, overwrite);
+    return start(dir, QString::fromStdWString(windowsfs::longPath(info.path())), info.fileName(),
+                 path, overwrite);
 }
 
 bool AtomicFile::openInPlace(const QString &path)
@@ -187,19 +188,19 @@ bool AtomicFile::canSeek() const
            at.QuadPart == 0;
 }
 
-bool AtomicFile::openAt(NativeHandle folderHandle, const QString &name, const QString &shownName,
+bool AtomicFile::openAt(const OpenFolder &folderOpen, const QString &name, const QString &shownName,
                         bool overwrite, bool absent)
 {
-    const HANDLE dir = duplicate(folderHandle);
+    const HANDLE dir = duplicate(folderOpen.handle);
     if (!dir) {
         failure = QStringLiteral("cannot write %1: %2").arg(shownName, systemError());
         return false;
     }
-    return start(dir, name, shownName, overwrite, absent);
+    return start(dir, folderOpen.path, name, shownName, overwrite, absent);
 }
 
-bool AtomicFile::start(NativeHandle dir, const QString &name, const QString &shownName,
-                       bool overwrite, bool)
+bool AtomicFile::start(NativeHandle dir, const QString &folderPath, const QString &name,
+                       const QString &shownName, bool overwrite, bool)
 {
     cancel();
     closeFolder();
@@ -211,13 +212,9 @@ bool AtomicFile::start(NativeHandle dir, const QString &name, const QString &sho
     failure.clear();
     lost.clear();
 
-    // The folder is held open and cannot be renamed meanwhile, so a path
-    // through it reaches the folder that was opened.
-    const std::wstring where = windowsfs::pathOf(folder);
-    if (where.empty()) {
-        fail();
-        return false;
-    }
+    // The folder is held open and cannot be renamed meanwhile, so its path
+    // still reaches the folder that was opened.
+    const std::wstring where = folderPath.toStdWString();
     removeLeftOvers(where);
     targetPath = QString::fromStdWString(where + L"\\" + name.toStdWString());
     wchar_t temporary[64];

@@ -28,8 +28,4 @@ FileIdentity identityOf(HANDLE handle, DWORD *attributes = nullptr);
 // end. INVALID_HANDLE_VALUE when nothing is there.
 HANDLE openForAttributes(const std::wstring &path);
 
-// The path of the open file or folder `handle`, with the "\\?\" prefix;
-// empty when the system cannot tell.
-std::wstring pathOf(HANDLE handle);
-
 } // namespace windowsfs

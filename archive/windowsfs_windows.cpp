@@ -57,13 +57,4 @@ HANDLE openForAttributes(const std::wstring &path)
         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
 }
 
-std::wstring pathOf(HANDLE handle)
-{
-    std::wstring path(32768, L'\0');
-    const DWORD n =
-        GetFinalPathNameByHandleW(handle, &path[0], DWORD(path.size()), FILE_NAME_NORMALIZED);
-    path.resize(n < path.size() ? n : 0);
-    return path;
-}
-
 } // namespace windowsfs

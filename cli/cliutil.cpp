@@ -15,8 +15,7 @@ namespace cli {
 
 void printError(const QString &message)
 {
-    std::fprintf(stderr, "vorland-cli: %s\n",
-                 escapedForTerminal(message).toLocal8Bit().constData());
+    std::fprintf(stderr, "vorland-cli: %s\n", outputText(escapedForTerminal(message)).constData());
 }
 
 namespace {
@@ -35,7 +34,7 @@ bool writeOut(const char *data, size_t n)
 
 void printOut(const QString &text)
 {
-    const QByteArray bytes = text.toLocal8Bit();
+    const QByteArray bytes = outputText(text);
     writeOut(bytes.constData(), size_t(bytes.size()));
 }
 
@@ -144,7 +143,7 @@ std::optional<int> VerbParser::parse(const QStringList &arguments, int minPositi
 int VerbParser::usageError(const QString &problem)
 {
     printError(verb + QStringLiteral(": ") + problem);
-    std::fprintf(stderr, "Try 'vorland-cli %s --help'.\n", verb.toLocal8Bit().constData());
+    std::fprintf(stderr, "Try 'vorland-cli %s --help'.\n", outputText(verb).constData());
     return UsageError;
 }
 

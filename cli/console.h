@@ -18,6 +18,11 @@ void setUpStreams();
 // False, with `problem` set, when it cannot (or memory runs out).
 bool readStandardInput(QByteArray &bytes, QString &problem);
 
+// `text` as the tool writes it to stdout and stderr: in the locale's
+// encoding on POSIX systems, in UTF-8 on Windows (which its console is set to
+// show, and which files and pipes keep).
+QByteArray outputText(const QString &text);
+
 // Whether `stream` is a terminal (a console window), where progress is drawn.
 bool isTerminal(std::FILE *stream);
 

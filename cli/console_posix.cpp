@@ -33,6 +33,11 @@ bool readStandardInput(QByteArray &bytes, QString &problem)
     }
 }
 
+QByteArray outputText(const QString &text)
+{
+    return text.toLocal8Bit();
+}
+
 bool isTerminal(std::FILE *stream)
 {
     return ::isatty(::fileno(stream));

@@ -44,6 +44,11 @@ bool readStandardInput(QByteArray &bytes, QString &problem)
     }
 }
 
+QByteArray outputText(const QString &text)
+{
+    return text.toUtf8();
+}
+
 bool isTerminal(std::FILE *stream)
 {
     DWORD mode = 0;

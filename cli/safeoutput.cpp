@@ -10,7 +10,7 @@ bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile
     // an entry in the same folder starts from it rather than from the top.
     const QStringList folders = components.mid(0, components.size() - 1);
     const bool again = hasLast && folders == lastFolders;
-    NativeHandle dir = again ? lastFolder : root;
+    OpenFolder dir = again ? lastFolder : root;
     bool own = false; // `dir` is a folder opened on the way down
     // Half-way down, the folder reached is let go; at the entry's own
     // folder, it is kept for the next entry.
@@ -28,7 +28,7 @@ bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile
         lastFolders = folders;
     };
     for (int i = again ? int(folders.size()) : 0; i + 1 < components.size(); ++i) {
-        NativeHandle next;
+        OpenFolder next;
         if (!enter(dir, components.at(i), next, problem)) {
             drop();
             return false;

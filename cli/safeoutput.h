@@ -1,6 +1,6 @@
 #pragma once
 
-#include "heldfile.h"
+#include "atomicfile.h"
 
 #include <QString>
 #include <QStringList>
@@ -32,13 +32,13 @@ public:
 
 private:
     // Steps down from `dir` to the folder `name`, creating it if needed.
-    bool enter(NativeHandle dir, const QString &name, NativeHandle &next, QString &problem);
+    bool enter(const OpenFolder &dir, const QString &name, OpenFolder &next, QString &problem);
     // What stands at `name` in `dir`: false when nothing does.
-    bool look(NativeHandle dir, const QString &name, bool &isFolder, FileIdentity &identity);
-    void release(NativeHandle handle);
+    bool look(const OpenFolder &dir, const QString &name, bool &isFolder, FileIdentity &identity);
+    void release(const OpenFolder &folder);
 
-    NativeHandle root{};
-    NativeHandle lastFolder{}; // the folder of the last file started, below root
+    OpenFolder root;
+    OpenFolder lastFolder; // the folder of the last file started, below root
     bool hasRoot = false;
     bool hasLast = false;
     QStringList lastFolders;

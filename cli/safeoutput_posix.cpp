@@ -13,9 +13,9 @@
 SafeOutput::~SafeOutput()
 {
     if (hasLast)
-        ::close(lastFolder);
+        ::close(lastFolder.handle);
     if (hasRoot)
-        ::close(root);
+        ::close(root.handle);
 }
 
 bool SafeOutput::open(const QString &folder, QString &problem)
@@ -24,8 +24,8 @@ bool SafeOutput::open(const QString &folder, QString &problem)
         problem = QStringLiteral("cannot create %1").arg(folder);
         return false;
     }
-    root = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    hasRoot = root >= 0;
+    root.handle = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    hasRoot = root.handle >= 0;
     if (!hasRoot) {
         problem = QStringLiteral("cannot open %1: %2").arg(folder, systemError());
         return false;
@@ -43,15 +43,17 @@ void SafeOutput::protect(const QString &path)
     }
 }
 
-bool SafeOutput::enter(NativeHandle dir, const QString &name, NativeHandle &next, QString &problem)
+bool SafeOutput::enter(const OpenFolder &dir, const QString &name, OpenFolder &next,
+                       QString &problem)
 {
     const QByteArray encoded = QFile::encodeName(name);
-    if (::mkdirat(dir, encoded.constData(), 0777) != 0 && errno != EEXIST) {
+    if (::mkdirat(dir.handle, encoded.constData(), 0777) != 0 && errno != EEXIST) {
         problem = QStringLiteral("cannot create folder %1: %2").arg(name, systemError());
         return false;
     }
-    next = ::openat(dir, encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (next >= 0)
+    next.handle =
+        ::openat(dir.handle, encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (next.handle >= 0)
         return true;
     problem =
         errno == ELOOP || errno == ENOTDIR
@@ -60,10 +62,12 @@ bool SafeOutput::enter(NativeHandle dir, const QString &name, NativeHandle &next
     return false;
 }
 
-bool SafeOutput::look(NativeHandle dir, const QString &name, bool &isFolder, FileIdentity &identity)
+bool SafeOutput::look(const OpenFolder &dir, const QString &name, bool &isFolder,
+                      FileIdentity &identity)
 {
     struct stat existing;
-    if (::fstatat(dir, QFile::encodeName(name).constData(), &existing, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(dir.handle, QFile::encodeName(name).constData(), &existing,
+                  AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     isFolder = S_ISDIR(existing.st_mode);
     identity.device = quint64(existing.st_dev);
@@ -71,7 +75,7 @@ bool SafeOutput::look(NativeHandle dir, const QString &name, bool &isFolder, Fil
     return true;
 }
 
-void SafeOutput::release(NativeHandle handle)
+void SafeOutput::release(const OpenFolder &folder)
 {
-    ::close(handle);
+    ::close(folder.handle);
 }

@@ -22,9 +22,9 @@ HANDLE openFolder(const std::wstring &path, bool followLinks)
 SafeOutput::~SafeOutput()
 {
     if (hasLast)
-        CloseHandle(lastFolder);
+        CloseHandle(lastFolder.handle);
     if (hasRoot)
-        CloseHandle(root);
+        CloseHandle(root.handle);
 }
 
 bool SafeOutput::open(const QString &folder, QString &problem)
@@ -33,8 +33,9 @@ bool SafeOutput::open(const QString &folder, QString &problem)
         problem = QStringLiteral("cannot create %1").arg(folder);
         return false;
     }
-    root = openFolder(windowsfs::longPath(folder), true);
-    hasRoot = root != INVALID_HANDLE_VALUE;
+    root.path = QString::fromStdWString(windowsfs::longPath(folder));
+    root.handle = openFolder(root.path.toStdWString(), true);
+    hasRoot = root.handle != INVALID_HANDLE_VALUE;
     if (!hasRoot) {
         problem = QStringLiteral("cannot open %1: %2").arg(folder, systemError());
         return false;
@@ -54,32 +55,36 @@ void SafeOutput::protect(const QString &path)
     CloseHandle(file);
 }
 
-bool SafeOutput::enter(NativeHandle dir, const QString &name, NativeHandle &next, QString &problem)
+bool SafeOutput::enter(const OpenFolder &dir, const QString &name, OpenFolder &next,
+                       QString &problem)
 {
-    const std::wstring path = windowsfs::pathOf(dir) + L"\\" + name.toStdWString();
+    // Paths through held folders: none of them can be renamed meanwhile.
+    next.path = dir.path + QLatin1Char('\\') + name;
+    const std::wstring path = next.path.toStdWString();
     if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         problem = QStringLiteral("cannot create folder %1: %2").arg(name, systemError());
         return false;
     }
-    next = openFolder(path, false);
-    if (next == INVALID_HANDLE_VALUE) {
+    next.handle = openFolder(path, false);
+    if (next.handle == INVALID_HANDLE_VALUE) {
         problem = QStringLiteral("cannot open folder %1: %2").arg(name, systemError());
         return false;
     }
     DWORD attributes = 0;
-    windowsfs::identityOf(next, &attributes);
+    windowsfs::identityOf(next.handle, &attributes);
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return true;
-    CloseHandle(next);
+    CloseHandle(next.handle);
     problem =
         QStringLiteral("%1 is not a folder (a file or symbolic link is in the way)").arg(name);
     return false;
 }
 
-bool SafeOutput::look(NativeHandle dir, const QString &name, bool &isFolder, FileIdentity &identity)
+bool SafeOutput::look(const OpenFolder &dir, const QString &name, bool &isFolder,
+                      FileIdentity &identity)
 {
     const HANDLE existing =
-        windowsfs::openForAttributes(windowsfs::pathOf(dir) + L"\\" + name.toStdWString());
+        windowsfs::openForAttributes((dir.path + QLatin1Char('\\') + name).toStdWString());
     if (existing == INVALID_HANDLE_VALUE)
         return false;
     DWORD attributes = 0;
@@ -90,7 +95,7 @@ bool SafeOutput::look(NativeHandle dir, const QString &name, bool &isFolder, Fil
     return true;
 }
 
-void SafeOutput::release(NativeHandle handle)
+void SafeOutput::release(const OpenFolder &folder)
 {
-    CloseHandle(handle);
+    CloseHandle(folder.handle);
 }
