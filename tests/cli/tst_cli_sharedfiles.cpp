@@ -67,7 +67,13 @@ void TestCliSharedFiles::twoEditsAtOnce()
     // Whichever edit locks the archive first, the other waits for nothing:
     // it fails with a message, or runs after it; no change is ever lost.
     QDir().mkpath(path("many"));
+    // Enough files that the add is still running when the rename starts;
+    // under Wine every file costs more, so fewer do.
+#if defined(Q_OS_WIN)
+    const int files = 1000;
+#else
     const int files = 10000;
+#endif
     for (int i = 0; i < files; ++i)
         QVERIFY(writeFile(path("many/%1.txt").arg(i), QByteArray::number(i)));
     for (int round = 0; round < 2; ++round) {
@@ -94,7 +100,7 @@ void TestCliSharedFiles::twoEditsAtOnce()
         QCOMPARE(QFileInfo::exists(path("out/m")), added);
         if (added) {
             QCOMPARE(QDir(path("out/m/many")).count(), uint(files + 2));
-            for (int i : {0, 1234, files - 1})
+            for (int i : {0, files / 2 + 34, files - 1})
                 QCOMPARE(read(QStringLiteral("out/m/many/%1.txt").arg(i)), QByteArray::number(i));
         }
     }
