@@ -37,6 +37,13 @@ foreach(plugin ${qt_plugins})
     install(FILES ${VORLAND_WIN_SDK}/plugins/${plugin} DESTINATION ${folder})
 endforeach()
 
+# Qt looks for plug-ins below the prefix it was built for, a path that on
+# the user's machine is a folder on the current drive that anybody might
+# make. qt.conf beside the programs puts that prefix in their own folder.
+file(WRITE ${CMAKE_BINARY_DIR}/windows/qt.conf "[Paths]\r\nPrefix = .\r\nPlugins = .\r\n")
+file(COPY ${CMAKE_BINARY_DIR}/windows/qt.conf DESTINATION ${CMAKE_BINARY_DIR}/bin)
+install(FILES ${CMAKE_BINARY_DIR}/windows/qt.conf DESTINATION .)
+
 # Everything in one folder: no bin/, lib/ or share/ below the prefix.
 install(TARGETS vorland vorland-cli RUNTIME DESTINATION .)
 install(TARGETS GfxCore RUNTIME DESTINATION .)
