@@ -5,8 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-class AtomicFile;
-
 // A folder to write files below without ever leaving it: every step down is
 // opened without following symbolic links (on Windows, nor junctions, and a
 // folder held open cannot be renamed meanwhile), and each file is an AtomicFile,

@@ -3,8 +3,8 @@
 # suite runs on: vorland.exe starts with the title "Vorland"; File, Open (by
 # their mnemonics) brings up the open dialog with its caption; an archive
 # typed into the dialog is opened, and its one entry, a picture, previews
-# (the window shows many more colours than before). Screenshots of each step
-# are kept beside the log.
+# (the window shows many more colours than before); File, Exit ends it.
+# Screenshots of each step are kept in WORK_FOLDER.
 #   window.sh VORLAND_EXE VORLAND_CLI_EXE SAMPLE_ARCHIVE WORK_FOLDER
 set -euo pipefail
 exe=$1 cli=$2 sample=$3 work=$4
@@ -60,4 +60,16 @@ sleep 2
 shown=$(colours "$window" "$work/4-preview.png")
 echo "distinct colours: started $empty, archive open $opened, picture shown $shown"
 [ "$shown" -gt $((opened * 3)) ] || fail "no picture was previewed"
+
+# File, Exit ends the program; the open menu shows the five entries.
+xdotool windowfocus --sync "$window" key alt+f
+sleep 1
+import -window root "$work/5-file-menu.png"
+xdotool key e # "&Exit"
+for _ in $(seq 50); do
+    kill -0 "$started" 2>/dev/null || break
+    sleep 0.2
+done
+kill -0 "$started" 2>/dev/null && fail "File, Exit did not end the program"
+wait "$started" || true
 echo "the window started, opened $work/one.big through its dialog and previewed sky.png"
