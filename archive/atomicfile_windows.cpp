@@ -273,19 +273,6 @@ bool AtomicFile::put(const char *data, size_t n, const quint64 *position)
     return true;
 }
 
-bool AtomicFile::write(const char *data, size_t n)
-{
-    if (!put(data, n, nullptr))
-        return false;
-    size += n;
-    return true;
-}
-
-bool AtomicFile::writeAt(const char *data, size_t n, quint64 position)
-{
-    return put(data, n, &position);
-}
-
 bool AtomicFile::copyFrom(const HeldFile &source, quint64 offset, quint64 length,
                           const QString &sourceName)
 {
