@@ -14,6 +14,10 @@ struct OpenFolder
 {
     NativeHandle handle{};
     QString path;
+    // Set by an owner that keeps the folder open until every file started
+    // in it is committed or cancelled: the files then use its handle rather
+    // than a copy of their own.
+    bool outlivesFiles = false;
 };
 
 // A file written whole or not at all: the bytes go to a temporary file beside
@@ -99,15 +103,19 @@ private:
                const QString &shownName, bool overwrite, bool absent = false);
     bool writeThrough(NativeHandle handle, bool opened, const QString &path);
     void keepOwnerAndMode();
+    // A file without a name, linked in by commit() (POSIX systems that have them).
+    bool openUnnamed();
+    bool commitUnnamed();
     void closeFolder();
 
-    NativeHandle folder{}; // owned, while hasFolder
-    NativeHandle fd{};     // while isOpen
-    bool hasFolder = false;
+    NativeHandle folder{};  // owned, while hasFolder
+    NativeHandle fd{};      // while isOpen
+    bool hasFolder = false; // `folder` is ours to close
     bool isOpen = false;
     int slot = -1;
     bool replace = true;
     bool direct = false;  // writing straight to a device or pipe
+    bool unnamed = false; // writing a file that has no name yet
     QByteArray target;    // names in the folder, where the system has
     QByteArray temporary; // calls relative to a folder (POSIX)
     QString targetPath;   // whole paths, where it has not (Windows)

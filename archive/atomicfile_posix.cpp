@@ -207,12 +207,15 @@ bool AtomicFile::canSeek() const
 bool AtomicFile::openAt(const OpenFolder &folderOpen, const QString &name, const QString &shownName,
                         bool overwrite, bool absent)
 {
-    const int dir = ::fcntl(folderOpen.handle, F_DUPFD_CLOEXEC, 0);
+    const int dir = folderOpen.outlivesFiles ? folderOpen.handle
+                                             : ::fcntl(folderOpen.handle, F_DUPFD_CLOEXEC, 0);
     if (dir < 0) {
         failure = QStringLiteral("cannot write %1: %2").arg(shownName, systemError());
         return false;
     }
-    return start(dir, QString(), name, shownName, overwrite, absent);
+    const bool started = start(dir, QString(), name, shownName, overwrite, absent);
+    hasFolder = !folderOpen.outlivesFiles;
+    return started;
 }
 
 bool AtomicFile::start(NativeHandle dir, const QString &, const QString &name,
@@ -229,6 +232,12 @@ bool AtomicFile::start(NativeHandle dir, const QString &, const QString &name,
     failure.clear();
 
     lost.clear();
+    unnamed = false;
+    // Where nothing stands at the name, the file is made without a name and
+    // linked in at the end: nothing is left behind whatever stops us, so
+    // there is no temporary name to register or sweep.
+    if (absent && openUnnamed())
+        return true;
     removeLeftOvers(folder);
 
     char buffer[64];
@@ -245,6 +254,65 @@ bool AtomicFile::start(NativeHandle dir, const QString &, const QString &name,
     if (!absent)
         keepOwnerAndMode();
     return true;
+}
+
+bool AtomicFile::openUnnamed()
+{
+    static std::atomic<bool> unsupported{false};
+    if (unsupported.load(std::memory_order_relaxed))
+        return false;
+    fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // A file system without unnamed files (or an old kernel): names then.
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
+            unsupported.store(true, std::memory_order_relaxed);
+        return false;
+    }
+    isOpen = unnamed = true;
+    return true;
+}
+
+// Gives the unnamed file `fd` the name `name` in `folder`, never replacing
+// anything. Linking a descriptor by itself takes a capability most
+// processes lack; its /proc name serves the others.
+static bool linkUnnamed(int fd, int folder, const char *name)
+{
+    static std::atomic<bool> byDescriptor{true};
+    if (byDescriptor.load(std::memory_order_relaxed)) {
+        if (::linkat(fd, "", folder, name, AT_EMPTY_PATH) == 0)
+            return true;
+        if (errno != ENOENT && errno != EPERM)
+            return false;
+        byDescriptor.store(false, std::memory_order_relaxed);
+    }
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    return ::linkat(AT_FDCWD, path, folder, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool AtomicFile::commitUnnamed()
+{
+    // Something may have come to the name since the file was started: it is
+    // replaced (as a named temporary file would replace it) or refused.
+    bool placed = linkUnnamed(fd, folder, target.constData());
+    if (!placed && errno == EEXIST && replace) {
+        char buffer[64];
+        std::snprintf(buffer, sizeof buffer, kTemporaryPattern, long(::getpid()), counter++);
+        temporary = buffer;
+        placed = linkUnnamed(fd, folder, temporary.constData()) &&
+                 ::renameat(folder, temporary.constData(), folder, target.constData()) == 0;
+        if (!placed)
+            ::unlinkat(folder, temporary.constData(), 0);
+    }
+    if (!placed)
+        failure = errno == EEXIST ? QStringLiteral("cannot write %1: it already exists").arg(shown)
+                                  : QStringLiteral("cannot write %1: %2").arg(shown, systemError());
+    if (::close(fd) != 0 && placed) {
+        fail();
+        ::unlinkat(folder, target.constData(), 0);
+        placed = false;
+    }
+    return placed;
 }
 
 void AtomicFile::keepOwnerAndMode()
@@ -366,6 +434,8 @@ bool AtomicFile::commit()
     }
     const int closing = fd;
     isOpen = false;
+    if (std::exchange(unnamed, false))
+        return commitUnnamed();
     if (direct) {
         direct = false;
         if (::close(closing) == 0)
@@ -413,7 +483,7 @@ void AtomicFile::cancel()
     if (!std::exchange(isOpen, false))
         return;
     ::close(fd);
-    if (std::exchange(direct, false))
+    if (std::exchange(direct, false) || std::exchange(unnamed, false))
         return;
     ::unlinkat(folder, temporary.constData(), 0);
     unregisterTemporary(std::exchange(slot, -1));

@@ -9,9 +9,83 @@
 #include "safeoutput.h"
 #include "safepath.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
 
 namespace cli {
+namespace {
+
+// What became of one entry: a warning to print (empty when it was written
+// whole), or that it was kept because a file exists at its name.
+struct Outcome
+{
+    QString warning;
+    bool kept = false;
+};
+
+Outcome extractOne(const BigArchive &archive, const BigEntry &entry, SafeOutput &output,
+                   bool overwrite, bool raw)
+{
+    auto skipped = [&](const QString &why) {
+        return Outcome{QStringLiteral("skipped %1: %2").arg(entry.pathText(), why)};
+    };
+    const std::optional<QStringList> parts = safeEntryPath(entry.path);
+    if (!parts)
+        return skipped(QStringLiteral("unsafe path"));
+    const QString misread = systemNameProblem(*parts);
+    if (!misread.isEmpty())
+        return skipped(misread);
+    AtomicFile file;
+    QString problem;
+    if (!output.start(*parts, overwrite, file, problem))
+        return output.existed ? Outcome{QString(), true} : skipped(problem);
+    const EntryResult result =
+        sendEntry(archive, entry, raw, [&](const char *p, size_t n) { return file.write(p, n); });
+    if (result.kind == EntryResult::Stopped)
+        return skipped(file.problem());
+    if (result.kind != EntryResult::Done && result.kind != EntryResult::Truncated &&
+        result.kind != EntryResult::Undecodable)
+        return skipped(describeEntryResult(result, entry));
+    if (!file.commit())
+        return skipped(file.problem());
+    if (result.kind == EntryResult::Truncated)
+        return {QStringLiteral("%1 written short: %2")
+                    .arg(entry.pathText(), describeEntryResult(result, entry))};
+    if (result.kind == EntryResult::Undecodable)
+        return {QStringLiteral("%1 written as stored: %2")
+                    .arg(entry.pathText(), describeEntryResult(result, entry))};
+    return {};
+}
+
+// Where case does not count, a name is checked against those before it in
+// directory order: one pass, before the writing. The reasons to skip, by
+// position in `chosen`; empty where case counts.
+std::vector<QString> caseClashes(const std::vector<const BigEntry *> &chosen)
+{
+    if (!CaseClashes::systemFoldsCase())
+        return {};
+    std::vector<QString> skipped(chosen.size());
+    CaseClashes clashes(true);
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        const std::optional<QStringList> parts = safeEntryPath(chosen[i]->path);
+        if (!parts || !systemNameProblem(*parts).isEmpty())
+            continue;
+        const QString clash = clashes.clash(*parts);
+        if (!clash.isEmpty())
+            skipped[i] = QStringLiteral("skipped %1: it differs only in case from %2, and "
+                                        "folders here ignore case")
+                             .arg(chosen[i]->pathText(), escapedForTerminal(clash));
+    }
+    return skipped;
+}
+
+} // namespace
 
 int runExtract(const QStringList &arguments)
 {
@@ -72,66 +146,77 @@ int runExtract(const QStringList &arguments)
     if (!complete)
         status = Failure;
 
-    SafeOutput output;
-    QString problem;
-    if (!output.open(verb.parser.value(outOption), problem)) {
-        printError(problem);
-        return Failure;
+    const QString folder = verb.parser.value(outOption);
+    {
+        // Made and checked once here, so that a folder that cannot be made
+        // fails once.
+        SafeOutput output;
+        QString problem;
+        if (!output.open(folder, problem)) {
+            printError(problem);
+            return Failure;
+        }
     }
-    output.protect(archivePath);
+    const size_t count = chosen.size();
+    const std::vector<QString> clashes = caseClashes(chosen);
+
+    // The threads take runs of consecutive entries, so that each mostly
+    // stays in one folder, each through a SafeOutput of its own. This thread
+    // is one of them; between runs it prints the warnings of the entries
+    // finished so far, in directory order, and the progress.
+    std::vector<Outcome> outcomes(count);
+    std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[count]);
+    for (size_t i = 0; i < count; ++i)
+        finished[i].store(false, std::memory_order_relaxed);
+    constexpr size_t kRun = 64;
+    std::atomic<size_t> nextRun{0};
+    auto work = [&](const std::function<void()> &betweenRuns) {
+        SafeOutput output;
+        QString problem;
+        const bool opened = output.open(folder, problem);
+        if (opened)
+            output.protect(archivePath);
+        for (size_t first; (first = nextRun.fetch_add(kRun)) < count;) {
+            for (size_t i = first; i < std::min(count, first + kRun); ++i) {
+                if (!clashes.empty() && !clashes[i].isEmpty())
+                    outcomes[i].warning = clashes[i];
+                else if (!opened)
+                    outcomes[i].warning =
+                        QStringLiteral("skipped %1: %2").arg(chosen[i]->pathText(), problem);
+                else
+                    outcomes[i] = extractOne(archive, *chosen[i], output, overwrite, raw);
+                finished[i].store(true, std::memory_order_release);
+            }
+            if (betweenRuns)
+                betweenRuns();
+        }
+    };
     ProgressLine line(quiet);
     quint64 totalBytes = 0, bytes = 0;
     for (const BigEntry *entry : chosen)
         totalBytes += quint32(entry->size);
     size_t done = 0, kept = 0;
-    CaseClashes clashes(CaseClashes::systemFoldsCase());
-    for (const BigEntry *entry : chosen) {
-        line.update(++done, chosen.size(), bytes, totalBytes);
-        bytes += quint32(entry->size);
-        const std::optional<QStringList> parts = safeEntryPath(entry->path);
-        if (!parts) {
-            warn(QStringLiteral("skipped %1: unsafe path").arg(entry->pathText()));
-            continue;
+    auto report = [&] {
+        for (; done < count && finished[done].load(std::memory_order_acquire); ++done) {
+            bytes += quint32(chosen[done]->size);
+            kept += outcomes[done].kept;
+            if (!outcomes[done].warning.isEmpty()) {
+                line.finish();
+                warn(outcomes[done].warning);
+            }
+            outcomes[done] = Outcome();
         }
-        const QString misread = systemNameProblem(*parts);
-        if (!misread.isEmpty()) {
-            warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), misread));
-            continue;
-        }
-        const QString clash = clashes.clash(*parts);
-        if (!clash.isEmpty()) {
-            warn(QStringLiteral("skipped %1: it differs only in case from %2, and folders here "
-                                "ignore case")
-                     .arg(entry->pathText(), escapedForTerminal(clash)));
-            continue;
-        }
-        AtomicFile file;
-        if (!output.start(*parts, overwrite, file, problem)) {
-            if (output.existed)
-                ++kept;
-            else
-                warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), problem));
-            continue;
-        }
-        const EntryResult result = sendEntry(
-            archive, *entry, raw, [&](const char *p, size_t n) { return file.write(p, n); });
-        if (result.kind == EntryResult::Stopped) {
-            warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), file.problem()));
-        } else if (result.kind != EntryResult::Done && result.kind != EntryResult::Truncated &&
-                   result.kind != EntryResult::Undecodable) {
-            warn(QStringLiteral("skipped %1: %2")
-                     .arg(entry->pathText(), describeEntryResult(result, *entry)));
-        } else if (!file.commit()) {
-            warn(QStringLiteral("skipped %1: %2").arg(entry->pathText(), file.problem()));
-        } else if (result.kind == EntryResult::Truncated) {
-            warn(QStringLiteral("%1 written short: %2")
-                     .arg(entry->pathText(), describeEntryResult(result, *entry)));
-        } else if (result.kind == EntryResult::Undecodable) {
-            warn(QStringLiteral("%1 written as stored: %2")
-                     .arg(entry->pathText(), describeEntryResult(result, *entry)));
-        }
-    }
-    line.update(done, chosen.size(), bytes, totalBytes);
+        line.update(done, count, bytes, totalBytes);
+    };
+    const size_t threads = std::min<size_t>(std::max(1u, std::thread::hardware_concurrency()),
+                                            (count + kRun - 1) / kRun);
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t)
+        helpers.emplace_back([&] { work(nullptr); });
+    work(report);
+    for (std::thread &helper : helpers)
+        helper.join();
+    report();
     line.finish();
     if (kept > 0)
         warn(QStringLiteral("kept %1 files that exist already; --overwrite replaces them")

@@ -23,7 +23,9 @@ public:
 
     // Starts `file` at `components` below the folder, creating the folders
     // between. An existing file may be replaced only with `overwrite`. False,
-    // with `problem` set, when the file cannot be started.
+    // with `problem` set, when the file cannot be started. The file uses the
+    // folder this object holds: it is committed or cancelled before the
+    // next start() and before this object goes.
     bool start(const QStringList &components, bool overwrite, AtomicFile &file, QString &problem);
     // Whether the last start() was refused only because the file exists.
     bool existed = false;

@@ -26,6 +26,7 @@ bool SafeOutput::open(const QString &folder, QString &problem)
     }
     root.handle = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     hasRoot = root.handle >= 0;
+    root.outlivesFiles = true;
     if (!hasRoot) {
         problem = QStringLiteral("cannot open %1: %2").arg(folder, systemError());
         return false;
@@ -53,6 +54,7 @@ bool SafeOutput::enter(const OpenFolder &dir, const QString &name, OpenFolder &n
     }
     next.handle =
         ::openat(dir.handle, encoded.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    next.outlivesFiles = true;
     if (next.handle >= 0)
         return true;
     problem =
