@@ -4,6 +4,7 @@
 #include "gfxcorecodec.h"
 #include "heldfile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -49,6 +50,8 @@ public:
         return reinterpret_cast<const uchar *>(file ? buffer.constData() : memory);
     }
     size_t size() const { return file ? size_t(buffer.size()) : memorySize; }
+    // How many bytes there are to parse at most: those of the file or image.
+    quint64 available() const { return file ? file->identity().size : memorySize; }
 
     // Reads another piece of the file. False when nothing more comes (`failed`
     // when the file could not be read).
@@ -117,6 +120,11 @@ Parsed parse(DirectoryBytes &bytes, quint32 limit)
     p.entryCount = field(bytes, 8, false);
     p.headerLength = field(bytes, 12, false);
     size_t pos = 16;
+    // Room for as many entries as the bytes there are can hold (9 bytes each
+    // at least), never for the count alone, and up front for at most 2M
+    // (48 MiB): a larger directory grows as it is read.
+    p.entries.reserve(
+        size_t(std::min<quint64>({p.entryCount, limit, bytes.available() / 9, 1u << 21})));
     for (quint32 i = 0; i < p.entryCount && i < limit; ++i) {
         if (!bytes.have(pos, 8))
             break;
