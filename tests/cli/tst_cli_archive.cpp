@@ -499,6 +499,13 @@ void TestCliArchive::namesAreEscaped()
     const CliRun list = runCli({"list", a});
     QCOMPARE(list.exitCode, 0);
     QVERIFY(list.out.endsWith("\ta\\x1b[31m\\nb\\r.ini\n"));
+    // The Type column comes from the name too.
+    const QString b = archive("t.big", makeBig({{"b.\x1b[2J", "x"}}));
+    for (const QStringList &arguments : {QStringList{"list", b}, {"list", "--long", b}}) {
+        const CliRun typed = runCli(arguments);
+        QVERIFY(!typed.out.contains('\x1b'));
+        QVERIFY(typed.out.contains("\\x1b[2J File"));
+    }
     const CliRun missing = runCli({"cat", a, "no\x1bthing"});
     QCOMPARE(missing.exitCode, 1);
     QCOMPARE(missing.err.count('\n'), 1);
