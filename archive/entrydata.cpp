@@ -167,19 +167,24 @@ bool entryStorage(const BigArchive &archive, const std::vector<const BigEntry *>
     std::vector<QByteArray> starts;
     if (!archive.readEntryStarts(chosen, 16, starts))
         return false;
-    storage.assign(chosen.size(), EntryStorage());
-    for (size_t i = 0; i < chosen.size(); ++i) {
-        // The declared size must be plausible for the whole stream, which is
-        // the stored size rather than the 16 bytes read.
-        const QByteArray &start = starts[i];
-        const quint64 present = archive.presentBytes(*chosen[i]);
-        storage[i].form = entryForm(start.constData(), size_t(start.size()), present);
-        storage[i].unpackedSize =
-            storage[i].compressed()
-                ? GfxCoreCodec::streamUnpackedSize(start.constData(), size_t(start.size()), present)
-                : quint32(chosen[i]->size);
-    }
+    storage.resize(chosen.size());
+    for (size_t i = 0; i < chosen.size(); ++i)
+        storage[i] = storageFromHead(starts[i].constData(), size_t(starts[i].size()),
+                                     archive.presentBytes(*chosen[i]), *chosen[i]);
     return true;
+}
+
+EntryStorage storageFromHead(const char *head, size_t headLength, quint64 present,
+                             const BigEntry &entry)
+{
+    // The declared size must be plausible for the whole stream, which is
+    // the stored size rather than the 16 bytes read.
+    EntryStorage storage;
+    storage.form = entryForm(head, headLength, present);
+    storage.unpackedSize = storage.compressed()
+                               ? GfxCoreCodec::streamUnpackedSize(head, headLength, present)
+                               : quint32(entry.size);
+    return storage;
 }
 
 QString describeEntryResult(const EntryResult &result, const BigEntry &entry)

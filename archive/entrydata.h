@@ -75,6 +75,10 @@ struct EntryStorage
     quint64 unpackedSize = 0; // the declared size when Compressed, else the stored size
     bool compressed() const { return form == EntryForm::Compressed; }
 };
+// The storage of an entry whose first `headLength` bytes (16, or all there
+// are) are at `head`, `present` of its stored bytes existing.
+EntryStorage storageFromHead(const char *head, size_t headLength, quint64 present,
+                             const BigEntry &entry);
 // The storage of each of `chosen`. False when the archive cannot be read.
 bool entryStorage(const BigArchive &archive, const std::vector<const BigEntry *> &chosen,
                   std::vector<EntryStorage> &storage);

@@ -1,29 +1,41 @@
 #include "safepath.h"
 
+bool isSafeEntryPath(const char *p, size_t size)
+{
+    if (size == 0 || p[0] == '\\' || p[0] == '/')
+        return false;
+    const bool driveLetter =
+        size >= 2 && p[1] == ':' && ((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z'));
+    if (driveLetter)
+        return false;
+    size_t start = 0;
+    for (size_t i = 0; i <= size; ++i) {
+        if (i < size && p[i] != '\\' && p[i] != '/') {
+            const uchar c = uchar(p[i]);
+            if (c < 0x20 || c == 0x7F)
+                return false;
+            continue;
+        }
+        const size_t length = i - start;
+        if (length == 0 ||
+            (p[start] == '.' && (length == 1 || (length == 2 && p[start + 1] == '.'))))
+            return false;
+        start = i + 1;
+    }
+    return true;
+}
+
 std::optional<QStringList> safeEntryPath(const QByteArray &storedPath)
 {
-    if (storedPath.isEmpty() || storedPath.at(0) == '\\' || storedPath.at(0) == '/')
-        return std::nullopt;
-    const QByteArray &p = storedPath;
-    const bool driveLetter =
-        p.size() >= 2 && p.at(1) == ':' &&
-        ((p.at(0) >= 'A' && p.at(0) <= 'Z') || (p.at(0) >= 'a' && p.at(0) <= 'z'));
-    if (driveLetter)
+    if (!isSafeEntryPath(storedPath.constData(), size_t(storedPath.size())))
         return std::nullopt;
     QStringList parts;
     int start = 0;
-    for (int i = 0; i <= p.size(); ++i) {
-        if (i < p.size() && p.at(i) != '\\' && p.at(i) != '/') {
-            const uchar c = uchar(p.at(i));
-            if (c < 0x20 || c == 0x7F)
-                return std::nullopt;
-            continue;
+    for (int i = 0; i <= storedPath.size(); ++i) {
+        if (i == storedPath.size() || storedPath.at(i) == '\\' || storedPath.at(i) == '/') {
+            parts << QString::fromLatin1(storedPath.constData() + start, i - start);
+            start = i + 1;
         }
-        const QByteArray part = p.mid(start, i - start);
-        if (part.isEmpty() || part == "." || part == "..")
-            return std::nullopt;
-        parts << QString::fromLatin1(part);
-        start = i + 1;
     }
     return parts;
 }

@@ -58,7 +58,8 @@ int runMount(const QStringList &arguments)
         return Failure;
     // Everything the mount reads comes through a descriptor opened here,
     // since FUSE moves the process to "/" when it goes to the background.
-    ArchiveFs fs(archive, verb.parser.isSet(rawOption));
+    ArchiveFs fs(archive, verb.parser.isSet(rawOption), 256ull << 20,
+                 [](const QString &warning) { printError(warning); });
     for (const QString &warning : qAsConst(fs.warnings))
         printError(warning);
     flushOut();

@@ -7,6 +7,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -15,109 +16,211 @@
 
 namespace {
 
-std::string utf8(const QByteArray &component)
+constexpr uint64_t kLearned = 1ull << 63;
+constexpr uint64_t kCompressed = 1ull << 62;
+constexpr uint64_t kSize = (1ull << 62) - 1;
+
+// Each byte of a stored name is the character of its code: in UTF-8, one
+// byte below 0x80 and two from there.
+void appendUtf8(std::string &out, const char *name, size_t length)
 {
-    return QString::fromLatin1(component).toUtf8().toStdString();
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x80) {
+            out += char(c);
+        } else {
+            out += char(0xC0 | (c >> 6));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+}
+
+size_t hashOf(int folder, const char *name, size_t length)
+{
+    uint64_t h = 1469598103934665603ull ^ uint64_t(uint32_t(folder));
+    for (size_t i = 0; i < length; ++i)
+        h = (h ^ static_cast<unsigned char>(name[i])) * 1099511628211ull;
+    return size_t(h ^ (h >> 29));
 }
 
 } // namespace
 
-ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes)
-    : archive(archive), cacheBudget(cacheBytes)
+ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, Report report)
+    : archive(archive), raw(raw), report(std::move(report)), cacheBudget(cacheBytes)
 {
-    nodes.push_back(Node{std::string(), true, -1, {}, nullptr, false, 0});
-    index.emplace_back();
     // Entries come from the file whose directory was read, whatever becomes
     // of its name.
     if (!archive.keptImage() && archive.file())
         fd = archive.file()->handle();
-
-    std::vector<const BigEntry *> all;
-    for (const BigEntry &entry : archive.entries)
-        all.push_back(&entry);
-    std::vector<EntryStorage> storage;
-    if (raw || !entryStorage(archive, all, storage))
-        storage.assign(all.size(), EntryStorage());
+    nameTable.assign(1024, 0);
+    names.reserve(archive.entries.size() * 16);
+    nodes.reserve(archive.entries.size() + archive.entries.size() / 32 + 1);
+    names += '\0';
+    nodes.push_back(Node());
 
     // Names that extract accepts, "/" included among the refused: in a
     // mounted tree it would be a separator the entry never had.
-    std::vector<QList<QByteArray>> parts(all.size());
-    for (size_t i = 0; i < all.size(); ++i) {
-        const QByteArray &path = all[i]->path;
-        if (!safeEntryPath(path) || path.contains('/')) {
-            warnings << QStringLiteral("left out %1: extract would refuse its name")
-                            .arg(all[i]->pathText());
-            continue;
+    const std::vector<BigEntry> &entries = archive.entries;
+    std::vector<bool> accepted(entries.size());
+    std::string utf8;
+    // The folder `path` names up to its last "\", made where missing when
+    // `make`; -1 when one is missing.
+    auto folderOf = [&](const QByteArray &path, bool make) {
+        int folder = 0;
+        const char *p = path.constData();
+        for (const char *end;
+             folder >= 0 && (end = static_cast<const char *>(
+                                 std::memchr(p, '\\', size_t(path.constData() + path.size() - p))));
+             p = end + 1) {
+            utf8.clear();
+            appendUtf8(utf8, p, size_t(end - p));
+            const int found = child(folder, utf8.c_str());
+            folder = found >= 0 || !make ? found : add(folder, utf8.data(), utf8.size(), -1);
         }
-        parts[i] = path.split('\\');
-    }
+        return std::make_pair(folder, p);
+    };
     // Folders first, so that a folder keeps its name against any file.
-    for (const QList<QByteArray> &components : parts) {
-        int folder = 0;
-        for (int k = 0; k + 1 < components.size(); ++k) {
-            const std::string name = utf8(components[k]);
-            const int found = child(folder, name);
-            folder = found >= 0 ? found : add(folder, name, true);
-        }
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const QByteArray &path = entries[i].path;
+        accepted[i] = isSafeEntryPath(path.constData(), size_t(path.size())) && !path.contains('/');
+        if (accepted[i])
+            folderOf(path, true);
+        else
+            warnings << QStringLiteral("left out %1: extract would refuse its name")
+                            .arg(entries[i].pathText());
     }
-    for (size_t i = 0; i < all.size(); ++i) {
-        if (parts[i].isEmpty())
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (!accepted[i])
             continue;
-        int folder = 0;
-        for (int k = 0; k + 1 < parts[i].size(); ++k)
-            folder = child(folder, utf8(parts[i][k]));
-        const std::string wanted = utf8(parts[i].last());
-        std::string name = wanted;
-        for (int n = 1; child(folder, name) >= 0; ++n)
-            name = wanted + "~" + std::to_string(n);
-        if (name != wanted)
+        const QByteArray &path = entries[i].path;
+        const auto [folder, last] = folderOf(path, false);
+        utf8.clear();
+        appendUtf8(utf8, last, size_t(path.constData() + path.size() - last));
+        const std::string wanted = utf8;
+        for (int n = 1; child(folder, utf8.c_str()) >= 0; ++n)
+            utf8 = wanted + "~" + std::to_string(n);
+        if (utf8 != wanted)
             warnings << QStringLiteral("%1 is shown as %2: its name is taken")
-                            .arg(all[i]->pathText(), QString::fromStdString(name));
-        const int file = add(folder, name, false);
-        Node &node = nodes[size_t(file)];
-        node.entry = all[i];
-        node.compressed = storage[i].compressed();
-        node.size = node.compressed ? storage[i].unpackedSize : archive.presentBytes(*all[i]);
-        if (node.compressed && node.size > cacheBudget)
-            warnings << QStringLiteral("%1 unpacks to %2 bytes, more than the mount's cache of "
-                                       "%3: it cannot be read (EFBIG)")
-                            .arg(all[i]->pathText())
-                            .arg(node.size)
-                            .arg(cacheBudget);
-        if (!node.compressed && node.size < quint32(all[i]->size))
+                            .arg(entries[i].pathText(), QString::fromStdString(utf8));
+        add(folder, utf8.data(), utf8.size(), int(i));
+        const quint64 present = archive.presentBytes(entries[i]);
+        if (present < quint32(entries[i].size))
             warnings << QStringLiteral("%1 reaches past the end of the archive: only %2 of its "
                                        "%3 bytes exist, and it is shown short")
-                            .arg(all[i]->pathText())
-                            .arg(node.size)
-                            .arg(quint32(all[i]->size));
-        if (storage[i].form == EntryForm::Undecodable)
-            warnings << QStringLiteral("%1 %2: it is shown as stored")
-                            .arg(all[i]->pathText(), undecodableText());
+                            .arg(entries[i].pathText())
+                            .arg(present)
+                            .arg(quint32(entries[i].size));
     }
+
+    // Each folder's children in one run, in the order they were made.
+    for (size_t i = 1; i < nodes.size(); ++i)
+        ++nodes[size_t(nodes[i].parent)].childCount;
+    uint32_t next = 0;
+    for (Node &node : nodes) {
+        node.firstChild = next;
+        next += node.childCount;
+        node.childCount = 0;
+    }
+    childList.resize(next);
+    for (size_t i = 1; i < nodes.size(); ++i) {
+        Node &folder = nodes[size_t(nodes[i].parent)];
+        childList[folder.firstChild + folder.childCount++] = int(i);
+    }
+    learned.reset(new std::atomic<uint64_t>[nodes.size()]);
+    for (size_t i = 0; i < nodes.size(); ++i)
+        learned[i].store(nodes[i].entry < 0 ? kLearned : 0, std::memory_order_relaxed);
 }
 
 ArchiveFs::~ArchiveFs() = default;
 
-int ArchiveFs::child(int folder, const std::string &name) const
+size_t ArchiveFs::slotOf(int folder, const char *name, size_t length) const
 {
-    const auto &children = index[size_t(folder)];
-    const auto found = children.find(name);
-    return found == children.end() ? -1 : found->second;
+    const size_t mask = nameTable.size() - 1;
+    for (size_t at = hashOf(folder, name, length) & mask;; at = (at + 1) & mask) {
+        const int index = nameTable[at] - 1;
+        if (index < 0)
+            return at;
+        const Node &node = nodes[size_t(index)];
+        if (node.parent == folder && std::strncmp(names.data() + node.name, name, length) == 0 &&
+            names[node.name + length] == '\0')
+            return at;
+    }
+}
+
+int ArchiveFs::child(int folder, const char *name) const
+{
+    return nameTable[slotOf(folder, name, std::strlen(name))] - 1;
+}
+
+int ArchiveFs::add(int folder, const char *name, size_t length, int entry)
+{
+    const int made = int(nodes.size());
+    Node node;
+    node.name = uint32_t(names.size());
+    node.parent = folder;
+    node.entry = entry;
+    names.append(name, length);
+    names += '\0';
+    nodes.push_back(node);
+    if (nodes.size() * 2 > nameTable.size()) {
+        // Half full at most: grown and filled again.
+        nameTable.assign(nameTable.size() * 2, 0);
+        for (size_t i = 1; i < nodes.size(); ++i) {
+            const char *each = names.data() + nodes[i].name;
+            nameTable[slotOf(nodes[i].parent, each, std::strlen(each))] = int(i) + 1;
+        }
+    } else {
+        nameTable[slotOf(folder, name, length)] = made + 1;
+    }
+    return made;
+}
+
+ArchiveFs::Storage ArchiveFs::storage(int index) const
+{
+    uint64_t known = learned[size_t(index)].load(std::memory_order_acquire);
+    if (!(known & kLearned))
+        known = learn(index);
+    return {(known & kCompressed) != 0, known & kSize};
+}
+
+// An entry's storage, from its first bytes. Two threads may both learn it:
+// they find the same, and only the first reports.
+uint64_t ArchiveFs::learn(int index) const
+{
+    const BigEntry &entry = entryOf(index);
+    const uint64_t present = archive.presentBytes(entry);
+    EntryStorage found;
+    found.unpackedSize = present;
+    if (!raw) {
+        char head[16];
+        const uint64_t n = std::min<uint64_t>(present, sizeof head);
+        if (readStored(entry, 0, n, head) == int64_t(n)) {
+            found = storageFromHead(head, size_t(n), present, entry);
+            if (!found.compressed())
+                found.unpackedSize = present;
+        }
+    }
+    const uint64_t known = kLearned | (found.compressed() ? kCompressed : 0) | found.unpackedSize;
+    uint64_t expected = 0;
+    if (learned[size_t(index)].compare_exchange_strong(expected, known,
+                                                       std::memory_order_acq_rel) &&
+        report) {
+        if (found.compressed() && found.unpackedSize > cacheBudget)
+            report(QStringLiteral("%1 unpacks to %2 bytes, more than the mount's cache of "
+                                  "%3: it cannot be read (EFBIG)")
+                       .arg(entry.pathText())
+                       .arg(found.unpackedSize)
+                       .arg(cacheBudget));
+        if (found.form == EntryForm::Undecodable)
+            report(QStringLiteral("%1 %2: it is shown as stored")
+                       .arg(entry.pathText(), undecodableText()));
+    }
+    return known;
 }
 
 uint64_t ArchiveFs::storedOffset(int index) const
 {
-    return uint64_t(quint32(nodes[size_t(index)].entry->offset));
-}
-
-int ArchiveFs::add(int folder, const std::string &name, bool isFolder)
-{
-    const int made = int(nodes.size());
-    nodes.push_back(Node{name, isFolder, folder, {}, nullptr, false, 0});
-    index.emplace_back();
-    nodes[size_t(folder)].children.push_back(made);
-    index[size_t(folder)].emplace(name, made);
-    return made;
+    return uint64_t(quint32(entryOf(index).offset));
 }
 
 void ArchiveFs::use(int index)
@@ -128,7 +231,7 @@ void ArchiveFs::use(int index)
 
 std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error)
 {
-    const Node &node = nodes[size_t(file)];
+    const Storage node = storage(file);
     if (node.size > cacheBudget) {
         error = EFBIG;
         return nullptr;
@@ -166,10 +269,11 @@ std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error
     // valid stream is more than a quarter larger than what it unpacks to: a
     // longer one is damage, and is not read into memory.
     std::shared_ptr<Bytes> bytes;
-    const uint64_t length = archive.presentBytes(*node.entry);
+    const BigEntry &entry = entryOf(file);
+    const uint64_t length = archive.presentBytes(entry);
     std::unique_ptr<char[]> stored(
         length <= node.size + node.size / 4 + 64 ? new (std::nothrow) char[length] : nullptr);
-    if (stored && readStored(*node.entry, 0, length, stored.get()) == int64_t(length) &&
+    if (stored && readStored(entry, 0, length, stored.get()) == int64_t(length) &&
         GfxCoreCodec::unpackedSize(stored.get(), length) == node.size) {
         std::unique_ptr<Bytes> made(new (std::nothrow) Bytes);
         if (made)
@@ -202,7 +306,7 @@ std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error
 int64_t ArchiveFs::read(int file, const Bytes *unpackedBytes, char *out, uint64_t size,
                         uint64_t offset) const
 {
-    const Node &node = nodes[size_t(file)];
+    const Storage node = storage(file);
     if (offset >= node.size)
         return 0;
     const uint64_t n = std::min(size, node.size - offset);
@@ -212,7 +316,7 @@ int64_t ArchiveFs::read(int file, const Bytes *unpackedBytes, char *out, uint64_
         std::memcpy(out, unpackedBytes->data.get() + offset, n);
         return int64_t(n);
     }
-    return readStored(*node.entry, offset, n, out);
+    return readStored(entryOf(file), offset, n, out);
 }
 
 int64_t ArchiveFs::readStored(const BigEntry &entry, uint64_t offset, uint64_t n, char *out) const

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -22,40 +23,52 @@
 // as UTF-8. Entries that extract would refuse are left out; where a file's
 // name is also a folder's, or two entries share a path, the folder or the
 // first entry keeps the name and the others get "~1", "~2", ... Each such
-// decision is a line in `warnings`. Listings keep directory order, folders
-// first, as the window's table does.
+// decision is a line in `warnings`, as is an entry that reaches past the end
+// of the archive. Listings keep directory order, folders first, as the
+// window's table does.
 //
-// A file's size is the unpacked size from its Refp header (without
-// unpacking), or the stored size when `raw`. Stored bytes are read from the
-// archive on every read; compressed entries are unpacked on first use, once
-// however many open them at the same time, and kept in a cache bounded in
-// bytes, the least recently used going first. The bound holds for every
-// unpacked byte alive, those of open files included: an entry larger than
-// the whole cache cannot be read (EFBIG, with a warning when mounting), and
+// The tree is built from the directory alone, its names in one table: no
+// entry's bytes are read before it is first asked about. Its size then
+// comes from its Refp header (the unpacked size, without unpacking), or is
+// the stored size when `raw`; what that first look finds wrong (an entry
+// larger than the cache, or one that does not decode) goes to `report`.
+//
+// Stored bytes are read from the archive on every read; compressed entries
+// are unpacked on first use, once however many open them at the same time,
+// and kept in a cache bounded in bytes, the least recently used going
+// first. The bound holds for every unpacked byte alive, those of open files
+// included: an entry larger than the whole cache cannot be read (EFBIG), and
 // one that does not fit beside the files open now waits for none and gives
 // ENOMEM. Everything is safe to call from several threads at once.
 class ArchiveFs
 {
 public:
-    struct Node
-    {
-        std::string name; // UTF-8
-        bool folder = false;
-        int parent = -1;
-        std::vector<int> children; // folders first, then files, in directory order
-        const BigEntry *entry = nullptr;
-        bool compressed = false; // unpacked on reading
-        uint64_t size = 0;       // what a read can give
-    };
+    using Report = std::function<void(const QString &)>;
 
     // The archive must stay open, unchanged, as long as this object lives.
-    ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes = 256ull << 20);
+    ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes = 256ull << 20,
+              Report report = {});
     ~ArchiveFs();
 
     // The child of `folder` named `name`, or -1.
-    int child(int folder, const std::string &name) const;
+    int child(int folder, const char *name) const;
     int nodeCount() const { return int(nodes.size()); }
-    const Node &node(int index) const { return nodes[size_t(index)]; }
+    // A node's name (UTF-8), folder, parent (-1 for the root) and children.
+    const char *name(int index) const { return names.data() + nodes[size_t(index)].name; }
+    bool isFolder(int index) const { return nodes[size_t(index)].entry < 0; }
+    int parent(int index) const { return nodes[size_t(index)].parent; }
+    const int *children(int folder, size_t &count) const
+    {
+        count = nodes[size_t(folder)].childCount;
+        return childList.data() + nodes[size_t(folder)].firstChild;
+    }
+    // How a file reads: unpacked on reading or not, and its size.
+    struct Storage
+    {
+        bool compressed = false;
+        uint64_t size = 0;
+    };
+    Storage storage(int index) const;
     // Where a stored file's bytes stand in the archive file, for copies the
     // kernel makes (splice); -1 when they are not in a file (a kept image,
     // or a compressed file).
@@ -80,16 +93,36 @@ public:
     QStringList warnings;
 
 private:
-    int add(int folder, const std::string &name, bool isFolder);
+    struct Node
+    {
+        uint32_t name = 0; // where its name starts in `names`
+        int32_t parent = -1;
+        uint32_t firstChild = 0; // into `childList`
+        uint32_t childCount = 0;
+        int32_t entry = -1; // its archive entry; -1 for a folder
+    };
+    int add(int folder, const char *name, size_t length, int entry);
+    size_t slotOf(int folder, const char *name, size_t length) const;
     void use(int index); // moves a cached file to the front; the lock is held
+    uint64_t learn(int index) const;
+    const BigEntry &entryOf(int index) const
+    {
+        return archive.entries[size_t(nodes[size_t(index)].entry)];
+    }
     // `n` stored bytes of `entry` from `offset` (all within what exists),
     // from the file opened at the start or the kept image.
     int64_t readStored(const BigEntry &entry, uint64_t offset, uint64_t n, char *out) const;
 
     const BigArchive &archive;
+    const bool raw;
+    Report report;
     int fd = -1; // the archive file, held by `archive`, for stored entries of a plain archive
     std::vector<Node> nodes;
-    std::vector<std::unordered_map<std::string, int>> index; // per node: children by name
+    std::string names;          // every name, each ending in a 0 byte
+    std::vector<int> childList; // each folder's children, one run per folder
+    std::vector<int> nameTable; // a hash table of (folder, name): node + 1, 0 when free
+    // Per node, learned at the first look: kLearned, kCompressed and the size.
+    std::unique_ptr<std::atomic<uint64_t>[]> learned;
 
     std::mutex cacheLock;
     std::condition_variable unpackedOne;

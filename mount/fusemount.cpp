@@ -51,11 +51,12 @@ struct Handle
 
 void fill(const Served &s, int index, struct stat *st)
 {
-    const ArchiveFs::Node &node = s.fs->node(index);
+    const bool folder = s.fs->isFolder(index);
+    const ArchiveFs::Storage node = folder ? ArchiveFs::Storage() : s.fs->storage(index);
     std::memset(st, 0, sizeof *st);
     st->st_ino = ino_t(index) + 1;
-    st->st_mode = node.folder ? S_IFDIR | 0555 : S_IFREG | 0444;
-    st->st_nlink = node.folder ? 2 : 1;
+    st->st_mode = folder ? S_IFDIR | 0555 : S_IFREG | 0444;
+    st->st_nlink = folder ? 2 : 1;
     st->st_uid = s.user;
     st->st_gid = s.group;
     st->st_size = off_t(node.size);
@@ -124,19 +125,21 @@ void listFolder(fuse_req_t request, fuse_ino_t inode, size_t size, off_t offset,
         fuse_reply_err(request, ENOENT);
         return;
     }
-    const ArchiveFs::Node &folder = s.fs->node(nodeOf(inode));
-    if (!folder.folder) {
+    const int folder = nodeOf(inode);
+    if (!s.fs->isFolder(folder)) {
         fuse_reply_err(request, ENOTDIR);
         return;
     }
     std::vector<char> buffer(size);
     size_t used = 0;
-    const size_t count = folder.children.size() + 2;
-    for (size_t i = size_t(offset); i < count; ++i) {
-        const int index = i == 0   ? nodeOf(inode)
-                          : i == 1 ? (folder.parent >= 0 ? folder.parent : nodeOf(inode))
-                                   : folder.children[i - 2];
-        const char *name = i == 0 ? "." : i == 1 ? ".." : s.fs->node(index).name.c_str();
+    size_t childCount = 0;
+    const int *children = s.fs->children(folder, childCount);
+    const int parent = s.fs->parent(folder);
+    for (size_t i = size_t(offset); i < childCount + 2; ++i) {
+        const int index = i == 0   ? folder
+                          : i == 1 ? (parent >= 0 ? parent : folder)
+                                   : children[i - 2];
+        const char *name = i == 0 ? "." : i == 1 ? ".." : s.fs->name(index);
         struct fuse_entry_param entry = entryOf(s, index);
         const size_t need = plus ? fuse_add_direntry_plus(request, buffer.data() + used,
                                                           size - used, name, &entry, off_t(i + 1))
@@ -169,7 +172,7 @@ void openFile(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *info)
         return;
     }
     const int index = nodeOf(inode);
-    if (s.fs->node(index).folder) {
+    if (s.fs->isFolder(index)) {
         fuse_reply_err(request, EISDIR);
         return;
     }
@@ -179,7 +182,7 @@ void openFile(fuse_req_t request, fuse_ino_t inode, struct fuse_file_info *info)
     }
     auto handle = std::make_unique<Handle>();
     handle->node = index;
-    if (s.fs->node(index).compressed) {
+    if (s.fs->storage(index).compressed) {
         int error = EIO;
         handle->bytes = s.fs->unpacked(index, error);
         if (!handle->bytes) {
@@ -198,7 +201,7 @@ void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset,
 {
     const Served &s = served(request);
     const auto *handle = reinterpret_cast<const Handle *>(uintptr_t(info->fh));
-    const ArchiveFs::Node &node = s.fs->node(handle->node);
+    const ArchiveFs::Storage node = s.fs->storage(handle->node);
     const uint64_t at = uint64_t(offset);
     const size_t n = at >= node.size ? 0 : size_t(std::min<uint64_t>(size, node.size - at));
     struct stat archive;

@@ -44,9 +44,9 @@ QByteArray servedByMount(const BigArchive &archive, const char *folder, const ch
         return "<missing>";
     std::shared_ptr<const ArchiveFs::Bytes> unpacked;
     int error = 0;
-    if (fs.node(file).compressed)
+    if (fs.storage(file).compressed)
         unpacked = fs.unpacked(file, error);
-    QByteArray served(int(fs.node(file).size), '\0');
+    QByteArray served(int(fs.storage(file).size), '\0');
     const int64_t n = fs.read(file, unpacked.get(), served.data(), uint64_t(served.size()), 0);
     return n == served.size() ? served : QByteArray("<short>");
 }
