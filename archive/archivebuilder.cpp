@@ -143,7 +143,7 @@ bool openInput(HeldFile &in, const QString &name, QString &problem)
 // `level` 0, literal runs only.
 struct Packed
 {
-    bool stored = true;
+    bool stored = true; // `bytes`, when there are any, are the file's own
     std::unique_ptr<char[]> bytes;
     size_t size = 0;
     QString problem; // why the file could not be read or compressed
@@ -159,8 +159,17 @@ Packed compressFile(const QString &name, int level)
     if (size == 0 || size > kMaxArchive)
         return packed; // stored: nothing to gain, or too large for any archive
     // Read rather than mapped: a mapped file that another process cuts short
-    // faults on the first page past its new end.
-    std::unique_ptr<char[]> bytes(new (std::nothrow) char[size]);
+    // faults on the first page past its new end. Into a buffer each thread
+    // keeps for the next file, up to kKeptBuffer: a fresh one per file costs
+    // a map and an unmap of its own for all but the smallest.
+    constexpr size_t kKeptBuffer = 8 << 20;
+    thread_local std::unique_ptr<char[]> reading;
+    thread_local size_t readingSize = 0;
+    if (readingSize < size) {
+        reading.reset(new (std::nothrow) char[size]);
+        readingSize = reading ? size_t(size) : 0;
+    }
+    char *const bytes = reading.get();
     const size_t capacity = GfxCoreCodec::compressBound(size_t(size));
     if (bytes)
         packed.bytes.reset(new (std::nothrow) char[capacity]);
@@ -169,7 +178,7 @@ Packed compressFile(const QString &name, int level)
             QStringLiteral("Not enough memory to compress %1 (%2 bytes)").arg(name).arg(size);
         return packed;
     }
-    const int64_t read = in.readAt(bytes.get(), size_t(size), 0);
+    const int64_t read = in.readAt(bytes, size_t(size), 0);
     if (read < 0 || quint64(read) != size) {
         packed.problem =
             read < 0 ? QStringLiteral("cannot read %1: %2").arg(name, systemError())
@@ -178,12 +187,12 @@ Packed compressFile(const QString &name, int level)
         return packed;
     }
     const size_t got = size_t(size);
-    const bool mustWrap = startsLikeRefp(bytes.get(), got);
+    const bool mustWrap = startsLikeRefp(bytes, got);
     if (level == GfxCoreCodec::kStoreLevel && !mustWrap) {
         packed.bytes.reset();
         return packed;
     }
-    const size_t n = GfxCoreCodec::compress(bytes.get(), got, packed.bytes.get(), capacity, level);
+    const size_t n = GfxCoreCodec::compress(bytes, got, packed.bytes.get(), capacity, level);
     if (n > 0 && (n < got || mustWrap)) {
         packed.stored = false;
         packed.size = n;
@@ -191,8 +200,16 @@ Packed compressFile(const QString &name, int level)
         packed.problem = QStringLiteral("cannot store %1: its bytes begin like a Refp stream, "
                                         "and it could not be written as one")
                              .arg(name);
+    } else if (capacity >= got) {
+        // Stored as read: the file is not opened a second time.
+        std::memcpy(packed.bytes.get(), bytes, got);
+        packed.size = got;
     } else {
         packed.bytes.reset();
+    }
+    if (readingSize > kKeptBuffer) { // a rare large file: not kept for the next
+        reading.reset();
+        readingSize = 0;
     }
     return packed;
 }
@@ -213,7 +230,7 @@ bool appendFile(Sink &out, const QString &name, const Packed *packed, QString &p
         problem = packed->problem;
         return false;
     }
-    if (packed && !packed->stored) {
+    if (packed && packed->bytes) {
         if (out.written() + packed->size > kMaxArchive) {
             problem = tooLarge();
             return false;
@@ -279,9 +296,11 @@ public:
         if (workers.empty())
             return compressFile(entries[index].file, level);
         std::unique_lock<std::mutex> guard(lock);
+        waitingFor = index;
         done.wait(guard, [&] { return results[index].ready; });
         ++taken;
-        wake.notify_all();
+        // One more job may start: one worker is enough to wake.
+        wake.notify_one();
         return std::move(results[index].packed);
     }
 
@@ -300,12 +319,16 @@ private:
                 job = jobs[next++];
             }
             Packed packed = compressFile(entries[job].file, level);
+            bool awaited;
             {
                 std::lock_guard<std::mutex> guard(lock);
                 results[job].packed = std::move(packed);
                 results[job].ready = true;
+                awaited = waitingFor == job;
             }
-            done.notify_all();
+            // Only the writer waits for results, and only for one of them.
+            if (awaited)
+                done.notify_one();
         }
     }
 
@@ -319,8 +342,9 @@ private:
     std::vector<size_t> jobs;
     std::vector<Result> results;
     size_t window = 2;
-    size_t next = 0;  // the next job to start
-    size_t taken = 0; // results written so far
+    size_t next = 0;                // the next job to start
+    size_t taken = 0;               // results written so far
+    size_t waitingFor = size_t(-1); // the result the writer waits for
     bool stopping = false;
     std::mutex lock;
     std::condition_variable wake, done;

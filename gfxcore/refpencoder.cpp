@@ -56,9 +56,20 @@ inline uint64_t read64(const uint8_t *p)
     return v;
 }
 
-inline uint32_t hash4(const uint8_t *p)
+inline uint32_t hash4(const uint8_t *p, int bits)
 {
-    return (read32(p) * 2654435761u) >> (32 - kHashBits);
+    return (read32(p) * 2654435761u) >> (32 - bits);
+}
+
+// Bits of the 4-byte hash for `n` bytes of input: twice as many slots as
+// positions, up to kHashBits. A table far larger than the input would cost
+// more to clear than the input to encode, for each of many small files.
+int hashBitsFor(size_t n)
+{
+    int bits = 8;
+    while (bits < kHashBits && (size_t(1) << bits) < 2 * n)
+        ++bits;
+    return bits;
 }
 
 inline uint32_t hash3(const uint8_t *p)
@@ -201,10 +212,10 @@ class Finder
 {
 public:
     Finder(const uint8_t *src, size_t n)
-        : in(src), size(n), head(new uint32_t[size_t(1) << kHashBits]),
+        : in(src), size(n), bits(hashBitsFor(n)), head(new uint32_t[size_t(1) << bits]),
           head3(new uint32_t[size_t(1) << kHash3Bits]), chain(new uint32_t[kWindow])
     {
-        std::fill_n(head.get(), size_t(1) << kHashBits, kNone);
+        std::fill_n(head.get(), size_t(1) << bits, kNone);
         std::fill_n(head3.get(), size_t(1) << kHash3Bits, kNone);
     }
 
@@ -212,7 +223,7 @@ public:
     void insertUpTo(size_t pos)
     {
         for (; inserted < pos; ++inserted) {
-            const uint32_t h = hash4(in + inserted);
+            const uint32_t h = hash4(in + inserted, bits);
             chain[inserted & (kWindow - 1)] = head[h];
             head[h] = uint32_t(inserted);
             head3[hash3(in + inserted)] = uint32_t(inserted);
@@ -235,7 +246,7 @@ public:
                 return;
         }
         const uint32_t first = read32(cur);
-        uint32_t candidate = head[hash4(cur)];
+        uint32_t candidate = head[hash4(cur, bits)];
         for (int steps = maxChain; steps > 0 && candidate != kNone; --steps) {
             if (candidate >= pos) {
                 candidate = chain[candidate & (kWindow - 1)];
@@ -271,6 +282,7 @@ public:
 private:
     const uint8_t *in;
     size_t size;
+    int bits;
     size_t inserted = 0;
     std::unique_ptr<uint32_t[]> head;
     std::unique_ptr<uint32_t[]> head3;
@@ -283,12 +295,13 @@ private:
 size_t encodeFast(const uint8_t *src, size_t n, uint8_t *dst)
 {
     Writer writer(src, n, dst);
-    std::unique_ptr<uint32_t[]> last(new uint32_t[size_t(1) << kHashBits]);
-    std::fill_n(last.get(), size_t(1) << kHashBits, kNone);
+    const int bits = hashBitsFor(n);
+    std::unique_ptr<uint32_t[]> last(new uint32_t[size_t(1) << bits]);
+    std::fill_n(last.get(), size_t(1) << bits, kNone);
     const size_t searchEnd = n >= 4 ? n - 3 : 0;
     size_t pos = 0, misses = 0;
     while (pos < searchEnd) {
-        const uint32_t h = hash4(src + pos);
+        const uint32_t h = hash4(src + pos, bits);
         const uint32_t candidate = last[h];
         last[h] = uint32_t(pos);
         Match match;
@@ -309,7 +322,7 @@ size_t encodeFast(const uint8_t *src, size_t n, uint8_t *dst)
         writer.match(pos, match);
         pos += match.length;
         if (pos - 2 < searchEnd)
-            last[hash4(src + pos - 2)] = uint32_t(pos - 2);
+            last[hash4(src + pos - 2, bits)] = uint32_t(pos - 2);
     }
     return writer.finish();
 }
