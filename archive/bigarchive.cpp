@@ -50,6 +50,8 @@ public:
         return reinterpret_cast<const uchar *>(file ? buffer.constData() : memory);
     }
     size_t size() const { return file ? size_t(buffer.size()) : memorySize; }
+    // The bytes read from the file, handed over.
+    QByteArray release() { return std::move(buffer); }
     // How many bytes there are to parse at most: those of the file or image.
     quint64 available() const { return file ? file->identity().size : memorySize; }
 
@@ -99,7 +101,32 @@ struct Parsed
     quint32 archiveSize = 0;
     quint32 headerLength = 0;
     std::vector<BigEntry> entries;
+    std::vector<std::pair<size_t, int>> pathStarts; // each entry's path in the bytes
     quint32 longPaths = 0;
+
+    // Points each entry's path at its bytes, now that they stay where they
+    // are. Each path gets a header of the kind Qt gives its literals: never
+    // counted nor freed, copied before any change; all of them in one block
+    // rather than an allocation per entry, which for 200,000 entries cost
+    // more than reading the directory.
+    std::unique_ptr<QByteArrayData[]> placePaths(const char *base)
+    {
+        std::unique_ptr<QByteArrayData[]> headers(new (std::nothrow)
+                                                      QByteArrayData[entries.size()]);
+        if (!headers)
+            return headers;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            QByteArrayData &header = headers[i];
+            header.ref.atomic.storeRelaxed(-1);
+            header.size = pathStarts[i].second;
+            header.alloc = 0;
+            header.capacityReserved = 0;
+            header.offset = base + pathStarts[i].first - reinterpret_cast<const char *>(&header);
+            entries[i].path = QByteArray(QByteArrayDataPtr{&header});
+        }
+        std::vector<std::pair<size_t, int>>().swap(pathStarts);
+        return headers;
+    }
 };
 
 // Header fields cut off by the end read as 0.
@@ -123,8 +150,10 @@ Parsed parse(DirectoryBytes &bytes, quint32 limit)
     // Room for as many entries as the bytes there are can hold (9 bytes each
     // at least), never for the count alone, and up front for at most 2M
     // (48 MiB): a larger directory grows as it is read.
-    p.entries.reserve(
-        size_t(std::min<quint64>({p.entryCount, limit, bytes.available() / 9, 1u << 21})));
+    const size_t room =
+        size_t(std::min<quint64>({p.entryCount, limit, bytes.available() / 9, 1u << 21}));
+    p.entries.reserve(room);
+    p.pathStarts.reserve(room);
     for (quint32 i = 0; i < p.entryCount && i < limit; ++i) {
         if (!bytes.have(pos, 8))
             break;
@@ -151,8 +180,8 @@ Parsed parse(DirectoryBytes &bytes, quint32 limit)
             ++p.longPaths;
             continue;
         }
-        entry.path =
-            QByteArray(reinterpret_cast<const char *>(bytes.data() + start), int(end - start));
+        // Where the path stands for now: the bytes may move as more are read.
+        p.pathStarts.push_back({start, int(end - start)});
         p.entries.push_back(std::move(entry));
     }
     return p;
@@ -162,12 +191,16 @@ Parsed parse(DirectoryBytes &bytes, quint32 limit)
 
 struct BigArchive::Image
 {
-    std::unique_ptr<char[]> data;
+    std::unique_ptr<char[]> data; // size bytes, and a 0 after them
     size_t size = 0;
 };
 
 BigArchive::BigArchive() = default;
-BigArchive::~BigArchive() = default;
+BigArchive::~BigArchive()
+{
+    // The paths go before what they are made of.
+    std::vector<BigEntry>().swap(entries);
+}
 
 BigArchive::Status BigArchive::open(const QString &filePath)
 {
@@ -215,6 +248,10 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     }
     if (bytes.failed)
         return Status::CannotOpen;
+    QByteArray kept = bytes.release();
+    std::unique_ptr<QByteArrayData[]> headers = parsed.placePaths(kept.constData());
+    if (!headers && !parsed.entries.empty())
+        return Status::NoMemory;
 
     entryCount = parsed.entryCount;
     archiveSize = parsed.archiveSize;
@@ -227,6 +264,8 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     bytesRead = quint64(head.size()) + bytes.bytesRead;
     path = filePath;
     image.reset();
+    directory = std::move(kept);
+    pathHeaders = std::move(headers);
     held = std::move(file);
     return Status::Ok;
 }
@@ -254,18 +293,20 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
         }
         if (n > imageLimit)
             return Status::TooLarge;
-        kept->data.reset(new (std::nothrow) char[n]);
+        kept->data.reset(new (std::nothrow) char[size_t(n) + 1]);
         kept->size = n;
         if (!kept->data)
             return Status::NoMemory;
+        kept->data[n] = '\0';
         if (!GfxCoreCodec::unpack(whole, length, kept->data.get(), n))
             return Status::DamagedCompression;
     } else {
-        kept->data.reset(new (std::nothrow) char[length]);
+        kept->data.reset(new (std::nothrow) char[length + 1]);
         kept->size = length;
         if (!kept->data)
             return Status::NoMemory;
         std::memcpy(kept->data.get(), whole, length);
+        kept->data[length] = '\0';
     }
     if (kept->size < 4 || std::memcmp(kept->data.get(), "BIGF", 4) != 0)
         return Status::NotBig;
@@ -276,6 +317,9 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     } catch (const std::bad_alloc &) {
         return Status::NoMemory;
     }
+    std::unique_ptr<QByteArrayData[]> headers = parsed.placePaths(kept->data.get());
+    if (!headers && !parsed.entries.empty())
+        return Status::NoMemory;
 
     entryCount = parsed.entryCount;
     archiveSize = parsed.archiveSize;
@@ -288,6 +332,8 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     bytesRead = readCount;
     path = filePath;
     image = std::move(kept);
+    directory = QByteArray();
+    pathHeaders = std::move(headers);
     held.reset();
     return Status::Ok;
 }

@@ -14,6 +14,11 @@ class HeldFile;
 // One directory entry as stored: offset and size are signed in the format and
 // taken as unsigned wherever they locate data; the path is the raw 8-bit
 // bytes, components separated by backslashes.
+//
+// A BigArchive's entries do not copy their paths: each refers to the
+// directory bytes the archive keeps, and is valid (followed by a 0 byte) as
+// long as that archive stays open. A path kept longer is copied deep, as
+// QByteArray(path.constData(), path.size()).
 struct BigEntry
 {
     qint32 offset = 0;
@@ -134,7 +139,9 @@ private:
     Status openImage(const char *whole, size_t length, quint64 readCount, const QString &filePath);
 
     struct Image;
-    std::unique_ptr<Image> image; // kept only for a whole-file compressed archive
+    std::unique_ptr<Image> image;                  // kept only for a whole-file compressed archive
+    QByteArray directory;                          // the header and directory of a plain archive
+    std::unique_ptr<QByteArrayData[]> pathHeaders; // what the entries' paths are made of
     std::shared_ptr<HeldFile> held;
 };
 
