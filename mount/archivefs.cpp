@@ -35,12 +35,12 @@ void appendUtf8(std::string &out, const char *name, size_t length)
     }
 }
 
-size_t hashOf(int folder, const char *name, size_t length)
+uint64_t hashOf(int folder, const char *name, size_t length)
 {
     uint64_t h = 1469598103934665603ull ^ uint64_t(uint32_t(folder));
     for (size_t i = 0; i < length; ++i)
         h = (h ^ static_cast<unsigned char>(name[i])) * 1099511628211ull;
-    return size_t(h ^ (h >> 29));
+    return h ^ (h >> 29);
 }
 
 } // namespace
@@ -52,7 +52,11 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, R
     // of its name.
     if (!archive.keptImage() && archive.file())
         fd = archive.file()->handle();
-    nameTable.assign(1024, 0);
+    // Room for every entry and a folder for every 16, at most half full.
+    size_t room = 1024;
+    while (room < 2 * (archive.entries.size() + archive.entries.size() / 16))
+        room *= 2;
+    nameTable.assign(room, 0);
     names.reserve(archive.entries.size() * 16);
     nodes.reserve(archive.entries.size() + archive.entries.size() / 32 + 1);
     names += '\0';
@@ -65,7 +69,15 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, R
     std::string utf8;
     // The folder `path` names up to its last "\", made where missing when
     // `make`; -1 when one is missing.
+    // Entries come folder by folder: one whose folder is the last one's
+    // needs no look-up.
+    QByteArray lastFolder;
+    int lastFolderIndex = -1;
     auto folderOf = [&](const QByteArray &path, bool make) {
+        const int cut = path.lastIndexOf('\\') + 1;
+        if (lastFolderIndex >= 0 && cut == lastFolder.size() &&
+            std::memcmp(path.constData(), lastFolder.constData(), size_t(cut)) == 0)
+            return std::make_pair(lastFolderIndex, path.constData() + cut);
         int folder = 0;
         const char *p = path.constData();
         for (const char *end;
@@ -77,6 +89,8 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, R
             const int found = child(folder, utf8.c_str());
             folder = found >= 0 || !make ? found : add(folder, utf8.data(), utf8.size(), -1);
         }
+        lastFolder = QByteArray(path.constData(), cut);
+        lastFolderIndex = folder;
         return std::make_pair(folder, p);
     };
     // Folders first, so that a folder keeps its name against any file.
@@ -89,6 +103,7 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, R
             warnings << QStringLiteral("left out %1: extract would refuse its name")
                             .arg(entries[i].pathText());
     }
+    lastFolderIndex = -1;
     for (size_t i = 0; i < entries.size(); ++i) {
         if (!accepted[i])
             continue;
@@ -96,13 +111,13 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, R
         const auto [folder, last] = folderOf(path, false);
         utf8.clear();
         appendUtf8(utf8, last, size_t(path.constData() + path.size() - last));
-        const std::string wanted = utf8;
-        for (int n = 1; child(folder, utf8.c_str()) >= 0; ++n)
-            utf8 = wanted + "~" + std::to_string(n);
-        if (utf8 != wanted)
+        if (add(folder, utf8.data(), utf8.size(), int(i)) < 0) {
+            const std::string wanted = utf8;
+            for (int n = 1; add(folder, utf8.data(), utf8.size(), int(i)) < 0; ++n)
+                utf8 = wanted + "~" + std::to_string(n);
             warnings << QStringLiteral("%1 is shown as %2: its name is taken")
                             .arg(entries[i].pathText(), QString::fromStdString(utf8));
-        add(folder, utf8.data(), utf8.size(), int(i));
+        }
         const quint64 present = archive.presentBytes(entries[i]);
         if (present < quint32(entries[i].size))
             warnings << QStringLiteral("%1 reaches past the end of the archive: only %2 of its "
@@ -133,14 +148,21 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, R
 
 ArchiveFs::~ArchiveFs() = default;
 
+// A slot holds the node's index plus one in its low half and the upper half
+// of its hash in the other, so that most slots that are not it are passed
+// over without reading the node.
 size_t ArchiveFs::slotOf(int folder, const char *name, size_t length) const
 {
     const size_t mask = nameTable.size() - 1;
-    for (size_t at = hashOf(folder, name, length) & mask;; at = (at + 1) & mask) {
-        const int index = nameTable[at] - 1;
-        if (index < 0)
+    const uint64_t hash = hashOf(folder, name, length);
+    const uint64_t tag = hash & 0xFFFFFFFF00000000ull;
+    for (size_t at = size_t(hash) & mask;; at = (at + 1) & mask) {
+        const uint64_t slot = nameTable[at];
+        if (slot == 0)
             return at;
-        const Node &node = nodes[size_t(index)];
+        if ((slot & 0xFFFFFFFF00000000ull) != tag)
+            continue;
+        const Node &node = nodes[size_t(uint32_t(slot)) - 1];
         if (node.parent == folder && std::strncmp(names.data() + node.name, name, length) == 0 &&
             names[node.name + length] == '\0')
             return at;
@@ -149,11 +171,20 @@ size_t ArchiveFs::slotOf(int folder, const char *name, size_t length) const
 
 int ArchiveFs::child(int folder, const char *name) const
 {
-    return nameTable[slotOf(folder, name, std::strlen(name))] - 1;
+    return int(uint32_t(nameTable[slotOf(folder, name, std::strlen(name))])) - 1;
+}
+
+uint64_t ArchiveFs::slotFor(int node, const char *name, size_t length) const
+{
+    return (hashOf(nodes[size_t(node)].parent, name, length) & 0xFFFFFFFF00000000ull) |
+           uint64_t(node + 1);
 }
 
 int ArchiveFs::add(int folder, const char *name, size_t length, int entry)
 {
+    const size_t at = slotOf(folder, name, length);
+    if (nameTable[at] != 0)
+        return -1;
     const int made = int(nodes.size());
     Node node;
     node.name = uint32_t(names.size());
@@ -167,10 +198,11 @@ int ArchiveFs::add(int folder, const char *name, size_t length, int entry)
         nameTable.assign(nameTable.size() * 2, 0);
         for (size_t i = 1; i < nodes.size(); ++i) {
             const char *each = names.data() + nodes[i].name;
-            nameTable[slotOf(nodes[i].parent, each, std::strlen(each))] = int(i) + 1;
+            const size_t n = std::strlen(each);
+            nameTable[slotOf(nodes[i].parent, each, n)] = slotFor(int(i), each, n);
         }
     } else {
-        nameTable[slotOf(folder, name, length)] = made + 1;
+        nameTable[at] = slotFor(made, name, length);
     }
     return made;
 }

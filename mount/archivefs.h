@@ -101,8 +101,10 @@ private:
         uint32_t childCount = 0;
         int32_t entry = -1; // its archive entry; -1 for a folder
     };
+    // Adds the child `name` to `folder`: its index, or -1 when the name is taken.
     int add(int folder, const char *name, size_t length, int entry);
     size_t slotOf(int folder, const char *name, size_t length) const;
+    uint64_t slotFor(int node, const char *name, size_t length) const;
     void use(int index); // moves a cached file to the front; the lock is held
     uint64_t learn(int index) const;
     const BigEntry &entryOf(int index) const
@@ -118,9 +120,9 @@ private:
     Report report;
     int fd = -1; // the archive file, held by `archive`, for stored entries of a plain archive
     std::vector<Node> nodes;
-    std::string names;          // every name, each ending in a 0 byte
-    std::vector<int> childList; // each folder's children, one run per folder
-    std::vector<int> nameTable; // a hash table of (folder, name): node + 1, 0 when free
+    std::string names;               // every name, each ending in a 0 byte
+    std::vector<int> childList;      // each folder's children, one run per folder
+    std::vector<uint64_t> nameTable; // a hash table of (folder, name), 0 when free
     // Per node, learned at the first look: kLearned, kCompressed and the size.
     std::unique_ptr<std::atomic<uint64_t>[]> learned;
 
