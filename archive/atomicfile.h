@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstddef>
+#include <memory>
 
 // A folder held open to write files into: its handle and the path it was
 // opened by, by which Windows names the files in it (POSIX systems name them
@@ -124,6 +125,8 @@ private:
     QString failure;
     QString lost;
     quint64 size = 0;
+    bool noKernelCopy = false;          // copyFrom() found the kernel cannot copy here
+    std::unique_ptr<char[]> copyBuffer; // and copies through this instead
 };
 
 // Writes `n` bytes to `path` through an AtomicFile. False, with `problem`

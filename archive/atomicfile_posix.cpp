@@ -373,8 +373,9 @@ bool AtomicFile::copyFrom(const HeldFile &from, quint64 offset, quint64 length,
     if (!isOpen)
         return false;
     const int source = from.handle();
-    bool kernel = true;
-    std::unique_ptr<char[]> buffer;
+    // Once the kernel could not copy between these files, it is not asked
+    // again: a pack of many files copies each through the same buffer.
+    bool kernel = !noKernelCopy;
     constexpr size_t kBuffer = 1 << 20;
     while (length > 0) {
         const size_t piece = size_t(std::min<quint64>(length, 1u << 30));
@@ -386,6 +387,7 @@ bool AtomicFile::copyFrom(const HeldFile &from, quint64 offset, quint64 length,
             if (done < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                              errno == EOPNOTSUPP || errno == EBADF)) {
                 kernel = false;
+                noKernelCopy = true;
                 continue;
             }
             if (done < 0 && errno != EINTR) {
@@ -393,18 +395,19 @@ bool AtomicFile::copyFrom(const HeldFile &from, quint64 offset, quint64 length,
                 return false;
             }
         } else {
-            if (!buffer)
-                buffer.reset(new (std::nothrow) char[kBuffer]);
-            if (!buffer) {
+            if (!copyBuffer)
+                copyBuffer.reset(new (std::nothrow) char[kBuffer]);
+            if (!copyBuffer) {
                 failure = QStringLiteral("Not enough memory to copy %1").arg(sourceName);
                 return false;
             }
-            done = ::pread(source, buffer.get(), std::min(piece, kBuffer), off_t(offset));
+            char *const buffer = copyBuffer.get();
+            done = ::pread(source, buffer, std::min(piece, kBuffer), off_t(offset));
             if (done < 0 && errno != EINTR) {
                 failure = QStringLiteral("cannot read %1: %2").arg(sourceName, systemError());
                 return false;
             }
-            if (done > 0 && !write(buffer.get(), size_t(done)))
+            if (done > 0 && !write(buffer, size_t(done)))
                 return false;
             if (done > 0)
                 size -= quint64(done); // counted below, like a kernel copy

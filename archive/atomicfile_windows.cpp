@@ -279,14 +279,16 @@ bool AtomicFile::copyFrom(const HeldFile &source, quint64 offset, quint64 length
     if (!isOpen)
         return false;
     constexpr size_t kBuffer = 1 << 20;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kBuffer]);
-    if (!buffer) {
+    if (!copyBuffer)
+        copyBuffer.reset(new (std::nothrow) char[kBuffer]);
+    if (!copyBuffer) {
         failure = QStringLiteral("Not enough memory to copy %1").arg(sourceName);
         return false;
     }
+    char *const buffer = copyBuffer.get();
     while (length > 0) {
         const size_t piece = size_t(qMin<quint64>(length, kBuffer));
-        const int64_t got = source.readAt(buffer.get(), piece, offset);
+        const int64_t got = source.readAt(buffer, piece, offset);
         if (got < 0) {
             failure = QStringLiteral("cannot read %1: %2").arg(sourceName, systemError());
             return false;
@@ -297,7 +299,7 @@ bool AtomicFile::copyFrom(const HeldFile &source, quint64 offset, quint64 length
                           .arg(length);
             return false;
         }
-        if (!write(buffer.get(), size_t(got)))
+        if (!write(buffer, size_t(got)))
             return false;
         offset += quint64(got);
         length -= quint64(got);
