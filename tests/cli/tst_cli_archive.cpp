@@ -10,10 +10,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 
 #if !defined(Q_OS_WIN)
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -38,6 +40,7 @@ private slots:
     void extractKeepsExistingFiles();
     void extractNeverReplacesTheArchive();
     void extractLeavesNoTemporaries();
+    void extractAsAnotherUser();
     void truncatedEntries();
     void namesAreEscaped();
     void packExtractRoundTrip();
@@ -476,6 +479,34 @@ void TestCliArchive::extractLeavesNoTemporaries()
     QVERIFY(process.readAllStandardError().contains(
         "skipped large: cannot write large: File too large"));
     QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden), QStringList{"small"});
+}
+
+void TestCliArchive::extractAsAnotherUser()
+{
+    // Without root's powers a new file is linked in another way; its bytes
+    // and owner are as ever.
+#if defined(Q_OS_WIN)
+    QSKIP("POSIX users");
+#else
+    const QString setpriv = QStandardPaths::findExecutable("setpriv");
+    if (::geteuid() != 0 || setpriv.isEmpty())
+        QSKIP("needs root and setpriv to run as another user");
+    const QString a = archive("a.big", makeBig(sample()));
+    QVERIFY(QDir().mkpath(path("out")));
+    QVERIFY(::chmod(qPrintable(dir->path()), 0755) == 0);
+    QVERIFY(::chown(qPrintable(path("out")), 65534, 65534) == 0);
+    QProcess process;
+    process.start(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", VORLAND_CLI,
+                            "extract", a, "-o", path("out")});
+    QVERIFY(process.waitForFinished(60000));
+    QCOMPARE(process.readAllStandardError(), QByteArray());
+    QCOMPARE(process.exitCode(), 0);
+    for (const SampleEntry &entry : sample()) {
+        const QString name = QString::fromLatin1(entry.path).replace('\\', '/');
+        QCOMPARE(read("out/" + name), entry.data);
+        QCOMPARE(QFileInfo(path("out/" + name)).ownerId(), 65534u);
+    }
+#endif
 }
 
 void TestCliArchive::truncatedEntries()
