@@ -483,8 +483,8 @@ void TestCliArchive::extractLeavesNoTemporaries()
 
 void TestCliArchive::extractAsAnotherUser()
 {
-    // Without root's powers a new file is linked in another way; its bytes
-    // and owner are as ever.
+    // Without root's powers (some kernels then refuse to link a descriptor by
+    // itself, and its /proc name serves): the same bytes, owned by the user.
 #if defined(Q_OS_WIN)
     QSKIP("POSIX users");
 #else
