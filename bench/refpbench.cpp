@@ -7,6 +7,7 @@
 
 #include "benchutil.h"
 #include "gfxcore.h"
+#include "picturecorpus.h"
 #include "refpreference.h"
 
 #include <lz4.h>
@@ -23,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -257,11 +259,36 @@ int main(int argc, char **argv)
     if (argc == 3 && std::strcmp(argv[1], "--write-corpus") == 0)
         return writeFile(QString::fromLocal8Bit(argv[2]), mixed) ? 0 : 1;
 
-    const char *names[] = {"text", "binaries", "RGBA", "noise", "mixed"};
+    // The contents made here, then real pictures and noise-like pixels, then
+    // the mix. Pictures come from the system's wallpaper packages.
+    std::vector<const char *> names = {"text", "binaries", "RGBA", "noise"};
     std::vector<Bytes> contents;
     for (int kind = 0; kind < 4; ++kind)
         contents.push_back(makeKind(kind, sources));
+    const size_t pictureBytes = 8u << 20;
+    const Bytes photos = picturecorpus::wallpapers({".jpg", ".jpeg"}, pictureBytes);
+    const Bytes artwork = picturecorpus::wallpapers({".png"}, pictureBytes);
+    if (photos.empty() || artwork.empty()) {
+        std::fprintf(stderr,
+                     "refpbench: no photographs or artwork under /usr/share/backgrounds: "
+                     "apt-get install %s\n",
+                     picturecorpus::kPackages);
+        return 1;
+    }
+    const std::pair<const char *, Bytes> pictures[] = {
+        {"photos", photos},
+        {"artwork", artwork},
+        {"fractal", picturecorpus::fractalNoise(pictureBytes, 1)},
+        {"grain", picturecorpus::grainyGradients(pictureBytes, 2)},
+        {"noisy art", picturecorpus::withNoise(artwork, 6, 3)},
+    };
+    for (const auto &picture : pictures) {
+        names.push_back(picture.first);
+        contents.push_back(picture.second);
+    }
+    names.push_back("mixed");
     contents.push_back(mixed);
+    const int kinds = int(contents.size()), mixIndex = kinds - 1, noiseIndex = 3;
 
     // The anchors on the mixed corpus: memcpy and zlib.
     const size_t n = mixed.size();
@@ -276,26 +303,29 @@ int main(int argc, char **argv)
         uncompress(out.data(), &size, zpacked.data(), zlength);
     });
 
-    std::printf("Contents of 8 MiB each (text: Qt's headers; binaries: Qt's libraries; RGBA\n"
-                "gradients and noise made here), and the 64 MiB mix of the first three. Level 0\n"
-                "is the encoder Refp had before. 'vs before' is the decoder Refp had before on\n"
-                "the same stream; LZ4 decodes its own default stream. Decoder loop: %s.\n\n",
+    std::printf("Contents of about 8 MiB each (text: Qt's headers; binaries: Qt's libraries;\n"
+                "RGBA gradients and noise made here; photos and artwork: the JPEG and PNG\n"
+                "wallpapers installed, as RGBA; fractal noise, grain over gradients and the\n"
+                "artwork under noise, made here), and the 64 MiB mix of the first three. Level\n"
+                "0 is the encoder Refp had before. 'vs before' is the decoder Refp had before\n"
+                "on the same stream; LZ4 decodes its own default stream. Decoder loop: %s.\n\n",
                 std::getenv("GFXCORE_DECODER") ? std::getenv("GFXCORE_DECODER") : "as chosen");
     std::printf("%-9s %5s %7s %8s %9s %9s %8s %8s\n", "content", "level", "ratio", "vs HC 9",
                 "enc MB/s", "dec MB/s", "vs before", "vs LZ4");
-    Measured results[5][4];
-    Lz4 lz4[5];
-    for (int c = 0; c < 5; ++c) {
-        lz4[c] = measureLz4(contents[size_t(c)]);
+    std::vector<std::array<Measured, 4>> results(static_cast<size_t>(kinds));
+    std::vector<Lz4> lz4(static_cast<size_t>(kinds));
+    for (int c = 0; c < kinds; ++c) {
+        lz4[size_t(c)] = measureLz4(contents[size_t(c)]);
         for (int level = 0; level <= 3; ++level) {
             const Measured m = measure(contents[size_t(c)], level);
-            results[c][level] = m;
+            results[size_t(c)][size_t(level)] = m;
             std::printf("%-9s %5d %7.3f %8.3f %9.1f %9.0f %8.2f %8.2f\n", names[c], level, m.ratio,
-                        m.ratio / lz4[c].hcRatio, m.encodeMBs, m.decodeMBs,
-                        m.decodeMBs / m.referenceDecodeMBs, m.decodeMBs / lz4[c].decodeMBs);
+                        m.ratio / lz4[size_t(c)].hcRatio, m.encodeMBs, m.decodeMBs,
+                        m.decodeMBs / m.referenceDecodeMBs, m.decodeMBs / lz4[size_t(c)].decodeMBs);
         }
         std::printf("%-9s %5s %7.3f %8s %9s %9.0f   (LZ4 default; HC 9 ratio %.3f)\n", names[c],
-                    "LZ4", lz4[c].ratio, "", "", lz4[c].decodeMBs, lz4[c].hcRatio);
+                    "LZ4", lz4[size_t(c)].ratio, "", "", lz4[size_t(c)].decodeMBs,
+                    lz4[size_t(c)].hcRatio);
     }
     std::printf("\nOn the mix: memcpy %.0f MB/s, zlib -6 inflate %.0f MB/s (ratio %.3f)\n",
                 bench::megabytesPerSecond(n, copy), bench::megabytesPerSecond(n, inflate),
@@ -307,7 +337,7 @@ int main(int argc, char **argv)
     bool same = false;
     if (dir.isValid() && QDir().mkpath(dir.filePath("files"))) {
         bool written = true;
-        for (int c = 0; c < 5; ++c)
+        for (int c : {0, 1, 2, 3, mixIndex})
             for (int copyIndex = 0; copyIndex < 2; ++copyIndex)
                 written =
                     written &&
@@ -327,26 +357,34 @@ int main(int argc, char **argv)
                 "(the same archive: %s)\n",
                 one, all, QThread::idealThreadCount(), same ? "yes" : "NO");
 
-    const Measured &mix = results[4][2], &mixBefore = results[4][0], &noise = results[3][2];
+    const Measured &mix = results[size_t(mixIndex)][2], &mixBefore = results[size_t(mixIndex)][0],
+                   &noise = results[size_t(noiseIndex)][2];
     std::printf("\nTargets, as ratios measured in this run (default level unless named):\n");
     std::printf("  mix decode / the decoder before, same stream    %6.2f  (at least 1.3)\n",
                 mix.decodeMBs / mix.referenceDecodeMBs);
     std::printf("  mix decode / before, each its own stream        %6.2f\n",
                 mix.decodeMBs / mixBefore.referenceDecodeMBs);
     std::printf("  mix decode / LZ4 decode                         %6.2f  (at least 0.5)\n",
-                mix.decodeMBs / lz4[4].decodeMBs);
+                mix.decodeMBs / lz4[size_t(mixIndex)].decodeMBs);
     std::printf("  noise decode / LZ4 decode                       %6.2f  (at least 0.3)\n",
-                noise.decodeMBs / lz4[3].decodeMBs);
+                noise.decodeMBs / lz4[size_t(noiseIndex)].decodeMBs);
     std::printf("  noise ratio / before                            %6.3f  (at least 0.99)\n",
-                noise.ratio / results[3][0].ratio);
+                noise.ratio / results[size_t(noiseIndex)][0].ratio);
     std::printf("  mix ratio / LZ4 HC 9                            %6.3f  (at least 1)\n",
-                mix.ratio / lz4[4].hcRatio);
+                mix.ratio / lz4[size_t(mixIndex)].hcRatio);
     std::printf("  mix ratio / before                              %6.3f  (at least 0.99)\n",
                 mix.ratio / mixBefore.ratio);
     std::printf("  mix fast encode / before's encode               %6.2f  (at least 4)\n",
-                results[4][1].encodeMBs / mixBefore.encodeMBs);
+                results[size_t(mixIndex)][1].encodeMBs / mixBefore.encodeMBs);
     std::printf("  mix best size / before's                        %6.3f  (at most 0.97)\n",
-                mixBefore.ratio / results[4][3].ratio);
+                mixBefore.ratio / results[size_t(mixIndex)][3].ratio);
     std::printf("  pack --compress, all threads / one              %6.2f\n", all / one);
+    std::printf("\nPictures, default level: ratio / LZ4 HC 9 (at least 1) and decode / LZ4\n"
+                "(at least 0.3):\n");
+    for (int c = 2; c < mixIndex; ++c) {
+        const Measured &m = results[size_t(c)][2];
+        std::printf("  %-10s %6.3f %6.2f\n", names[size_t(c)], m.ratio / lz4[size_t(c)].hcRatio,
+                    m.decodeMBs / lz4[size_t(c)].decodeMBs);
+    }
     return 0;
 }
