@@ -23,8 +23,11 @@ int runMount(const QStringList &arguments)
                        "from their Refp headers) unless --raw. Entries whose names extract\n"
                        "would refuse are left out, and a name that is taken (a file named\n"
                        "like a folder, two entries of one path) gets \"~1\", \"~2\", ..., each\n"
-                       "with a warning. Without -f it returns once the mount is ready;\n"
-                       "\"fusermount3 -u MOUNTPOINT\" (or Ctrl+C with -f) unmounts."));
+                       "with a warning. An entry's first bytes are read when it is first\n"
+                       "looked up: one too large for the cache or that does not decode is\n"
+                       "then a warning (on stderr with -f). Without -f it returns once the\n"
+                       "mount is ready; \"fusermount3 -u MOUNTPOINT\" (or Ctrl+C with -f)\n"
+                       "unmounts."));
     const QCommandLineOption foregroundOption({QStringLiteral("f"), QStringLiteral("foreground")},
                                               QStringLiteral("Stay in the foreground."));
     const QCommandLineOption rawOption(QStringLiteral("raw"),
