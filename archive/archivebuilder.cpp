@@ -15,6 +15,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -41,22 +42,44 @@ public:
     virtual QString problem() const = 0;
 };
 
+// Small pieces (the entries of many small files) are gathered and written
+// 1 MiB at a time; everything else goes straight to the file.
 class FileSink : public Sink
 {
 public:
     AtomicFile file;
-    bool write(const char *data, size_t n) override { return file.write(data, n); }
+    bool write(const char *data, size_t n) override
+    {
+        if (pending + n > kBuffer && !flush())
+            return false;
+        if (n >= kBuffer / 2 ||
+            (!buffer && !(buffer.reset(new (std::nothrow) char[kBuffer]), buffer)))
+            return file.write(data, n); // large, or no memory to gather in
+        std::memcpy(buffer.get() + pending, data, n);
+        pending += n;
+        return true;
+    }
     bool copyFrom(const HeldFile &source, quint64 offset, quint64 length,
                   const QString &name) override
     {
-        return file.copyFrom(source, offset, length, name);
+        return flush() && file.copyFrom(source, offset, length, name);
     }
     bool writeAt(const char *data, size_t n, quint64 position) override
     {
-        return file.writeAt(data, n, position);
+        return flush() && file.writeAt(data, n, position);
     }
-    quint64 written() const override { return file.written(); }
+    quint64 written() const override { return file.written() + pending; }
     QString problem() const override { return file.problem(); }
+
+private:
+    bool flush()
+    {
+        const size_t n = std::exchange(pending, 0);
+        return n == 0 || file.write(buffer.get(), n);
+    }
+    static constexpr size_t kBuffer = 1 << 20;
+    std::unique_ptr<char[]> buffer;
+    size_t pending = 0;
 };
 
 class MemorySink : public Sink
@@ -274,7 +297,7 @@ public:
             if (entries[i].compress && !entries[i].kept)
                 jobs.push_back(i);
         }
-        window = std::max<size_t>(2, 4 * size_t(threads));
+        window = 4 * kRunFiles * std::max(1u, threads);
         for (unsigned t = 0; t < threads && t < jobs.size(); ++t)
             workers.emplace_back([this] { work(); });
     }
@@ -298,6 +321,7 @@ public:
         std::unique_lock<std::mutex> guard(lock);
         waitingFor = index;
         done.wait(guard, [&] { return results[index].ready; });
+        waitingFor = size_t(-1);
         ++taken;
         // One more job may start: one worker is enough to wake.
         wake.notify_one();
@@ -305,10 +329,17 @@ public:
     }
 
 private:
+    // Workers take runs of consecutive files, up to kRunFiles of them or
+    // kRunBytes, and hand each run's results over at once: one lock and at
+    // most one wake-up for the writer per run, not per file.
+    static constexpr size_t kRunFiles = 64;
+    static constexpr quint64 kRunBytes = 1 << 20;
+
     void work()
     {
+        std::vector<Packed> packed;
         for (;;) {
-            size_t job;
+            size_t first, end;
             {
                 std::unique_lock<std::mutex> guard(lock);
                 wake.wait(guard, [&] {
@@ -316,15 +347,25 @@ private:
                 });
                 if (stopping)
                     return;
-                job = jobs[next++];
+                first = end = next;
+                for (quint64 bytes = 0; end < jobs.size() && end < taken + window &&
+                                        end - first < kRunFiles && bytes < kRunBytes;
+                     ++end)
+                    bytes += entries[jobs[end]].size;
+                next = end;
             }
-            Packed packed = compressFile(entries[job].file, level);
+            packed.clear();
+            for (size_t j = first; j < end; ++j)
+                packed.push_back(compressFile(entries[jobs[j]].file, level));
             bool awaited;
             {
                 std::lock_guard<std::mutex> guard(lock);
-                results[job].packed = std::move(packed);
-                results[job].ready = true;
-                awaited = waitingFor == job;
+                for (size_t j = first; j < end; ++j) {
+                    results[jobs[j]].packed = std::move(packed[j - first]);
+                    results[jobs[j]].ready = true;
+                }
+                awaited = waitingFor != size_t(-1) && jobs[first] <= waitingFor &&
+                          waitingFor <= jobs[end - 1];
             }
             // Only the writer waits for results, and only for one of them.
             if (awaited)
