@@ -41,6 +41,7 @@ private slots:
     void extractNeverReplacesTheArchive();
     void extractLeavesNoTemporaries();
     void extractAsAnotherUser();
+    void extractWarnsInDirectoryOrder();
     void truncatedEntries();
     void namesAreEscaped();
     void packExtractRoundTrip();
@@ -479,6 +480,29 @@ void TestCliArchive::extractLeavesNoTemporaries()
     QVERIFY(process.readAllStandardError().contains(
         "skipped large: cannot write large: File too large"));
     QCOMPARE(QDir(path("out")).entryList(QDir::Files | QDir::Hidden), QStringList{"small"});
+}
+
+void TestCliArchive::extractWarnsInDirectoryOrder()
+{
+    // Enough entries for every thread to take some: the warnings still come
+    // in directory order, and every other entry is written.
+    QVector<SampleEntry> entries;
+    QByteArrayList expected;
+    for (int i = 0; i < 1000; ++i) {
+        const bool unsafe = i % 97 == 5;
+        const QByteArray name = QByteArray("f") + QByteArray::number(i);
+        entries.push_back({(unsafe ? "..\\" : "d\\") + name, name, i % 3 == 0});
+        if (unsafe)
+            expected << "vorland-cli: skipped ..\\" + name + ": unsafe path";
+    }
+    const CliRun run =
+        runCli({"extract", archive("many.big", makeBig(entries)), "-o", path("out")});
+    QCOMPARE(run.exitCode, 1);
+    QCOMPARE(run.err.trimmed().split('\n'), expected);
+    for (const SampleEntry &entry : entries) {
+        if (!entry.path.startsWith(".."))
+            QCOMPARE(read("out/d/" + entry.data), entry.data);
+    }
 }
 
 void TestCliArchive::extractAsAnotherUser()
