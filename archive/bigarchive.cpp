@@ -338,6 +338,13 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     return Status::Ok;
 }
 
+void BigArchive::releaseDirectory()
+{
+    std::vector<BigEntry>().swap(entries); // the paths before what they are made of
+    pathHeaders.reset();
+    directory = QByteArray();
+}
+
 const char *BigArchive::keptImage() const
 {
     return image ? image->data.get() : nullptr;

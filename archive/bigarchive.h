@@ -127,6 +127,11 @@ public:
     bool readEntryStarts(const std::vector<const BigEntry *> &chosen, size_t n,
                          std::vector<QByteArray> &starts) const;
 
+    // Lets go of the directory (`entries` becomes empty) for a reader that
+    // has taken what it needs from it; entries are still read by offset and
+    // size as before.
+    void releaseDirectory();
+
     // The image held in memory (a whole-file compressed archive, or one
     // opened from memory), imageSize bytes; null when entries come from the
     // file at `path`. Valid as long as the object and its open archive.

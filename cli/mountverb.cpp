@@ -65,6 +65,7 @@ int runMount(const QStringList &arguments)
                  [](const QString &warning) { printError(warning); });
     for (const QString &warning : qAsConst(fs.warnings))
         printError(warning);
+    archive.releaseDirectory(); // the tree holds what it needs
     flushOut();
     QString problem;
     const int status = serveArchive(fs, QFileInfo(paths[0]).lastModified().toMSecsSinceEpoch(),

@@ -111,13 +111,16 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, R
         const auto [folder, last] = folderOf(path, false);
         utf8.clear();
         appendUtf8(utf8, last, size_t(path.constData() + path.size() - last));
-        if (add(folder, utf8.data(), utf8.size(), int(i)) < 0) {
+        int file = add(folder, utf8.data(), utf8.size(), int(i));
+        if (file < 0) {
             const std::string wanted = utf8;
-            for (int n = 1; add(folder, utf8.data(), utf8.size(), int(i)) < 0; ++n)
+            for (int n = 1; (file = add(folder, utf8.data(), utf8.size(), int(i))) < 0; ++n)
                 utf8 = wanted + "~" + std::to_string(n);
             warnings << QStringLiteral("%1 is shown as %2: its name is taken")
                             .arg(entries[i].pathText(), QString::fromStdString(utf8));
         }
+        nodes[size_t(file)].offset = entries[i].offset;
+        nodes[size_t(file)].size = entries[i].size;
         const quint64 present = archive.presentBytes(entries[i]);
         if (present < quint32(entries[i].size))
             warnings << QStringLiteral("%1 reaches past the end of the archive: only %2 of its "
@@ -219,7 +222,7 @@ ArchiveFs::Storage ArchiveFs::storage(int index) const
 // they find the same, and only the first reports.
 uint64_t ArchiveFs::learn(int index) const
 {
-    const BigEntry &entry = entryOf(index);
+    const BigEntry entry = entryOf(index);
     const uint64_t present = archive.presentBytes(entry);
     EntryStorage found;
     found.unpackedSize = present;
@@ -240,14 +243,22 @@ uint64_t ArchiveFs::learn(int index) const
         if (found.compressed() && found.unpackedSize > cacheBudget)
             report(QStringLiteral("%1 unpacks to %2 bytes, more than the mount's cache of "
                                   "%3: it cannot be read (EFBIG)")
-                       .arg(entry.pathText())
+                       .arg(pathOf(index))
                        .arg(found.unpackedSize)
                        .arg(cacheBudget));
         if (found.form == EntryForm::Undecodable)
             report(QStringLiteral("%1 %2: it is shown as stored")
-                       .arg(entry.pathText(), undecodableText()));
+                       .arg(pathOf(index), undecodableText()));
     }
     return known;
+}
+
+QString ArchiveFs::pathOf(int index) const
+{
+    QString path = QString::fromUtf8(name(index));
+    for (int up = parent(index); up > 0; up = parent(up))
+        path = QString::fromUtf8(name(up)) + QLatin1Char('/') + path;
+    return path;
 }
 
 uint64_t ArchiveFs::storedOffset(int index) const
@@ -301,7 +312,7 @@ std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error
     // valid stream is more than a quarter larger than what it unpacks to: a
     // longer one is damage, and is not read into memory.
     std::shared_ptr<Bytes> bytes;
-    const BigEntry &entry = entryOf(file);
+    const BigEntry entry = entryOf(file);
     const uint64_t length = archive.presentBytes(entry);
     std::unique_ptr<char[]> stored(
         length <= node.size + node.size / 4 + 64 ? new (std::nothrow) char[length] : nullptr);

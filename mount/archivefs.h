@@ -45,7 +45,8 @@ class ArchiveFs
 public:
     using Report = std::function<void(const QString &)>;
 
-    // The archive must stay open, unchanged, as long as this object lives.
+    // The archive must stay open, unchanged, as long as this object lives;
+    // its directory is needed only while this is made (releaseDirectory()).
     ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes = 256ull << 20,
               Report report = {});
     ~ArchiveFs();
@@ -100,6 +101,8 @@ private:
         uint32_t firstChild = 0; // into `childList`
         uint32_t childCount = 0;
         int32_t entry = -1; // its archive entry; -1 for a folder
+        qint32 offset = 0;  // and that entry's offset and size, kept here so
+        qint32 size = 0;    // that the archive's directory may go
     };
     // Adds the child `name` to `folder`: its index, or -1 when the name is taken.
     int add(int folder, const char *name, size_t length, int entry);
@@ -107,10 +110,16 @@ private:
     uint64_t slotFor(int node, const char *name, size_t length) const;
     void use(int index); // moves a cached file to the front; the lock is held
     uint64_t learn(int index) const;
-    const BigEntry &entryOf(int index) const
+    // A file's entry, without its path.
+    BigEntry entryOf(int index) const
     {
-        return archive.entries[size_t(nodes[size_t(index)].entry)];
+        BigEntry entry;
+        entry.offset = nodes[size_t(index)].offset;
+        entry.size = nodes[size_t(index)].size;
+        return entry;
     }
+    // The path of a node in the tree, as shown: names joined by "/".
+    QString pathOf(int index) const;
     // `n` stored bytes of `entry` from `offset` (all within what exists),
     // from the file opened at the start or the kept image.
     int64_t readStored(const BigEntry &entry, uint64_t offset, uint64_t n, char *out) const;
