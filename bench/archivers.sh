@@ -7,7 +7,7 @@
 # that no run inherits another's deleted inodes. Ratio = Vorland / the best
 # peer: below 1 is better.
 #   bench/archivers.sh [SCALE [BUILD_DIR]]
-# SCALE 1 is 200,000 files in 2,041 folders, about 1.1 GiB; 0.1 is a tenth.
+# SCALE 1 is 200,000 files in 2,040 folders, about 1.1 GiB; 0.1 is a tenth.
 # Needs root (it installs the peers, and mounts) and about 4 GiB + 3 x the
 # tree of memory under /dev/shm; WORK moves that.
 set -euo pipefail
