@@ -160,14 +160,13 @@ bool openInput(HeldFile &in, const QString &name, QString &problem)
 }
 
 // A file's bytes as they go into the archive: Refp-compressed when that
-// makes them smaller, else (`stored`) copied as they are. A file whose own
+// makes them smaller, else copied as they are. A file whose own
 // first bytes read as a Refp header is never stored as it is: readers would
 // take it for a stream. It goes in as a stream of itself, compressed or, at
 // `level` 0, literal runs only.
 struct Packed
 {
-    bool stored = true; // `bytes`, when there are any, are the file's own
-    std::unique_ptr<char[]> bytes;
+    std::unique_ptr<char[]> bytes; // what goes in: compressed, or the file as it was read
     size_t size = 0;
     QString problem; // why the file could not be read or compressed
 };
@@ -217,7 +216,6 @@ Packed compressFile(const QString &name, int level)
     }
     const size_t n = GfxCoreCodec::compress(bytes, got, packed.bytes.get(), capacity, level);
     if (n > 0 && (n < got || mustWrap)) {
-        packed.stored = false;
         packed.size = n;
     } else if (mustWrap) {
         packed.problem = QStringLiteral("cannot store %1: its bytes begin like a Refp stream, "

@@ -301,8 +301,11 @@ bool AtomicFile::commitUnnamed()
         temporary = buffer;
         placed = linkUnnamed(fd, folder, temporary.constData()) &&
                  ::renameat(folder, temporary.constData(), folder, target.constData()) == 0;
-        if (!placed)
+        if (!placed) {
+            const int reason = errno; // what failed, not the clean-up
             ::unlinkat(folder, temporary.constData(), 0);
+            errno = reason;
+        }
     }
     if (!placed)
         failure = errno == EEXIST ? QStringLiteral("cannot write %1: it already exists").arg(shown)
