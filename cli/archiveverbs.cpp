@@ -19,6 +19,7 @@
 #include <charconv>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 namespace cli {
 namespace {
@@ -33,40 +34,58 @@ QString typeOf(const BigEntry &entry)
 }
 
 // The Type column's text, escaped and encoded for output, for each entry:
-// worked out once for each extension, which come again and again.
+// worked out once for each extension, which come again and again, often
+// many times in a row.
 class TypeColumn
 {
 public:
     const QByteArray &of(const BigEntry &entry)
     {
-        const int cut = entry.path.lastIndexOf('\\');
-        const int dot = entry.path.lastIndexOf('.');
+        const char *begin = entry.path.constData();
+        const char *end = begin + entry.path.size();
+        const char *dot = end;
+        while (dot != begin && dot[-1] != '.' && dot[-1] != '\\')
+            --dot;
         // No entry path holds a NUL byte: it stands for "no extension".
-        const QByteArray key = dot > cut ? entry.path.mid(dot + 1) : QByteArray(1, '\0');
+        const bool hasExtension = dot != begin && dot[-1] == '.';
+        const QByteArray key = hasExtension ? QByteArray::fromRawData(dot, int(end - dot))
+                                            : QByteArray::fromRawData("", 1);
+        if (last && lastKey == key)
+            return *last;
         auto found = known.constFind(key);
         if (found == known.constEnd())
-            found = known.insert(key, outputText(escapedForTerminal(typeOf(entry))));
-        return *found;
+            found = known.insert(QByteArray(key.constData(), key.size()),
+                                 outputText(escapedForTerminal(typeOf(entry))));
+        lastKey = found.key();
+        last = &found.value();
+        return *last;
     }
 
 private:
     QHash<QByteArray, QByteArray> known;
+    QByteArray lastKey;
+    const QByteArray *last = nullptr;
 };
 
 // Appends an entry's path as output text, control characters escaped. A
 // path of printable ASCII, nearly every one, is its own output.
-void appendPath(QByteArray &out, const BigEntry &entry)
+void appendPath(std::string &out, const BigEntry &entry)
 {
     const bool plain = std::all_of(entry.path.begin(), entry.path.end(),
                                    [](char c) { return c >= 0x20 && c < 0x7F; });
-    out += plain ? entry.path : outputText(escapedForTerminal(entry.pathText()));
+    if (plain) {
+        out.append(entry.path.constData(), size_t(entry.path.size()));
+    } else {
+        const QByteArray text = outputText(escapedForTerminal(entry.pathText()));
+        out.append(text.constData(), size_t(text.size()));
+    }
 }
 
-void appendNumber(QByteArray &out, quint64 value)
+void appendNumber(std::string &out, quint64 value)
 {
     char digits[24];
     const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
-    out.append(digits, int(end.ptr - digits));
+    out.append(digits, size_t(end.ptr - digits));
 }
 
 void printJson(const QJsonObject &object)
@@ -265,23 +284,24 @@ int runList(const QStringList &arguments)
         // Bytes straight to the output: a directory of 200,000 entries is
         // listed as fast as it is read.
         TypeColumn types;
-        QByteArray text;
+        std::string text;
         text.reserve((1 << 16) + 1024);
         for (const BigEntry *entry : chosen) {
             appendNumber(text, quint32(entry->size));
             text += '\t';
             appendNumber(text, quint32(entry->offset));
             text += '\t';
-            text += types.of(*entry);
+            const QByteArray &type = types.of(*entry);
+            text.append(type.constData(), size_t(type.size()));
             text += '\t';
             appendPath(text, *entry);
             text += '\n';
             if (text.size() > (1 << 16)) {
-                writeOut(text.constData(), size_t(text.size()));
+                writeOut(text.data(), text.size());
                 text.clear();
             }
         }
-        writeOut(text.constData(), size_t(text.size()));
+        writeOut(text.data(), text.size());
     }
     return complete ? Success : Failure;
 }

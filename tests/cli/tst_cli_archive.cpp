@@ -125,6 +125,21 @@ void TestCliArchive::list()
     QCOMPARE(lines[2].split('\t').mid(2), (QList<QByteArray>{"File", "readme"}));
     QCOMPARE(lines[3].split('\t').mid(2), (QList<QByteArray>{"MP3 File", "music.mp3"}));
 
+    // The Type column looks at the last name only; alike extensions in a row
+    // and ones that differ in case each get their own.
+    const QList<QByteArray> typed =
+        runCli({"list", archive("t.big", makeBig({{"a.mp3\\name", ""},
+                                                  {"b.tga", ""},
+                                                  {"c.tga", ""},
+                                                  {"d.TGA", ""},
+                                                  {"e.", ""},
+                                                  {"f.x\\g.ini", ""}}))})
+            .out.split('\n');
+    const QList<QByteArray> types{"File",      "TGA Image", "TGA Image",
+                                  "TGA Image", "File",      "INI Settings"};
+    for (int i = 0; i < types.size(); ++i)
+        QCOMPARE(typed.at(i).split('\t').at(2), types.at(i));
+
     // Patterns pick entries, in directory order; one that picks nothing fails.
     const CliRun picked = runCli({"list", a, "music*", "DATA/*"});
     QCOMPARE(picked.exitCode, 0);
