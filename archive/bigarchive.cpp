@@ -3,6 +3,7 @@
 #include "archivefolder.h"
 #include "gfxcorecodec.h"
 #include "heldfile.h"
+#include "largetable.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,6 +20,9 @@ constexpr quint64 kMaxBytes = quint64(std::numeric_limits<int>::max()) - 64;
 // directory needs.
 constexpr qint64 kChunk = 64 * 1024;
 constexpr qint64 kReadAhead = 1024 * 1024;
+// Room set aside up front for the directory: a lying hint costs at most this
+// much address space, which is only backed when written.
+constexpr qint64 kReserve = 64 * 1024 * 1024;
 // Pieces of entry data handed out by readEntryPieces.
 constexpr size_t kPiece = 1024 * 1024;
 
@@ -43,6 +47,10 @@ public:
     DirectoryBytes(const HeldFile *file, const QByteArray &front, qint64 hint)
         : file(file), buffer(front), hint(hint)
     {
+        // Room for what the hint says, bounded by the file, and for a large
+        // page more, so that the advice covers all of it wherever the
+        // buffer lands, before any of it is written.
+        buffer.reserve(int(qMin(hint, kReserve) + largetable::kPageSize));
     }
 
     const uchar *data() const
@@ -65,6 +73,10 @@ public:
         qint64 n = have < hint ? qMin(hint - have, kReadAhead) : kChunk;
         n = qMin(n, qint64(kMaxBytes) - have);
         buffer.resize(int(have + n));
+        if (buffer.capacity() != advised) {
+            advised = buffer.capacity();
+            largetable::advise(buffer.constData(), size_t(advised));
+        }
         const int64_t got = file->readAt(buffer.data() + have, size_t(n), quint64(have));
         failed = got < 0;
         ended = got < n;
@@ -90,6 +102,7 @@ private:
     bool ended = false;
     const HeldFile *file = nullptr;
     QByteArray buffer;
+    int advised = 0; // the buffer's capacity when last advised
     qint64 hint = 0;
     const char *memory = nullptr;
     size_t memorySize = 0;
@@ -101,7 +114,7 @@ struct Parsed
     quint32 archiveSize = 0;
     quint32 headerLength = 0;
     std::vector<BigEntry> entries;
-    std::vector<std::pair<size_t, int>> pathStarts; // each entry's path in the bytes
+    std::vector<std::pair<quint32, quint32>> pathStarts; // each entry's path in the bytes
     quint32 longPaths = 0;
 
     // Points each entry's path at its bytes, now that they stay where they
@@ -115,16 +128,17 @@ struct Parsed
                                                       QByteArrayData[entries.size()]);
         if (!headers)
             return headers;
+        largetable::advise(headers.get(), entries.size() * sizeof(QByteArrayData));
         for (size_t i = 0; i < entries.size(); ++i) {
             QByteArrayData &header = headers[i];
             header.ref.atomic.storeRelaxed(-1);
-            header.size = pathStarts[i].second;
+            header.size = int(pathStarts[i].second);
             header.alloc = 0;
             header.capacityReserved = 0;
             header.offset = base + pathStarts[i].first - reinterpret_cast<const char *>(&header);
             entries[i].path = QByteArray(QByteArrayDataPtr{&header});
         }
-        std::vector<std::pair<size_t, int>>().swap(pathStarts);
+        decltype(pathStarts)().swap(pathStarts);
         return headers;
     }
 };
@@ -154,6 +168,8 @@ Parsed parse(DirectoryBytes &bytes, quint32 limit)
         size_t(std::min<quint64>({p.entryCount, limit, bytes.available() / 9, 1u << 21}));
     p.entries.reserve(room);
     p.pathStarts.reserve(room);
+    largetable::advise(p.entries.data(), room * sizeof(BigEntry));
+    largetable::advise(p.pathStarts.data(), room * sizeof(p.pathStarts[0]));
     for (quint32 i = 0; i < p.entryCount && i < limit; ++i) {
         if (!bytes.have(pos, 8))
             break;
@@ -181,7 +197,7 @@ Parsed parse(DirectoryBytes &bytes, quint32 limit)
             continue;
         }
         // Where the path stands for now: the bytes may move as more are read.
-        p.pathStarts.push_back({start, int(end - start)});
+        p.pathStarts.push_back({quint32(start), quint32(end - start)});
         p.entries.push_back(std::move(entry));
     }
     return p;
@@ -298,6 +314,7 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
         if (!kept->data)
             return Status::NoMemory;
         kept->data[n] = '\0';
+        largetable::advise(kept->data.get(), size_t(n));
         if (!GfxCoreCodec::unpack(whole, length, kept->data.get(), n))
             return Status::DamagedCompression;
     } else {

@@ -3,6 +3,7 @@
 #include "entrydata.h"
 #include "gfxcorecodec.h"
 #include "heldfile.h"
+#include "largetable.h"
 #include "safepath.h"
 
 #include <QFile>
@@ -56,9 +57,13 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, R
     size_t room = 1024;
     while (room < 2 * (archive.entries.size() + archive.entries.size() / 16))
         room *= 2;
-    nameTable.assign(room, 0);
+    nameTable.reserve(room);
     names.reserve(archive.entries.size() * 16);
     nodes.reserve(archive.entries.size() + archive.entries.size() / 32 + 1);
+    largetable::advise(nameTable.data(), room * sizeof(nameTable[0]));
+    largetable::advise(names.data(), names.capacity());
+    largetable::advise(nodes.data(), nodes.capacity() * sizeof(Node));
+    nameTable.assign(room, 0);
     names += '\0';
     nodes.push_back(Node());
 
@@ -198,7 +203,11 @@ int ArchiveFs::add(int folder, const char *name, size_t length, int entry)
     nodes.push_back(node);
     if (nodes.size() * 2 > nameTable.size()) {
         // Half full at most: grown and filled again.
-        nameTable.assign(nameTable.size() * 2, 0);
+        std::vector<uint64_t> grown;
+        grown.reserve(nameTable.size() * 2);
+        largetable::advise(grown.data(), grown.capacity() * sizeof(grown[0]));
+        grown.assign(nameTable.size() * 2, 0);
+        nameTable.swap(grown);
         for (size_t i = 1; i < nodes.size(); ++i) {
             const char *each = names.data() + nodes[i].name;
             const size_t n = std::strlen(each);
