@@ -5,6 +5,7 @@
 #include "entrydata.h"
 #include "gfxcorecodec.h"
 #include "heldfile.h"
+#include "largetable.h"
 
 #include <QFile>
 
@@ -190,11 +191,14 @@ Packed compressFile(const QString &name, int level)
     if (readingSize < size) {
         reading.reset(new (std::nothrow) char[size]);
         readingSize = reading ? size_t(size) : 0;
+        largetable::advise(reading.get(), readingSize);
     }
     char *const bytes = reading.get();
     const size_t capacity = GfxCoreCodec::compressBound(size_t(size));
-    if (bytes)
+    if (bytes) {
         packed.bytes.reset(new (std::nothrow) char[capacity]);
+        largetable::advise(packed.bytes.get(), packed.bytes ? capacity : 0);
+    }
     if (!packed.bytes) {
         packed.problem =
             QStringLiteral("Not enough memory to compress %1 (%2 bytes)").arg(name).arg(size);
