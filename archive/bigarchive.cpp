@@ -16,13 +16,14 @@ namespace {
 constexpr quint64 kMaxBytes = quint64(std::numeric_limits<int>::max()) - 64;
 // How much of a plain archive's directory is read at once: up to the header
 // length's hint in pieces of at most kReadAhead, past it in pieces of kChunk.
-// A hint that lies thus costs at most kReadAhead bytes more than the
+// A hint that lies thus costs at most kReadAhead bytes of reading more than the
 // directory needs.
 constexpr qint64 kChunk = 64 * 1024;
 constexpr qint64 kReadAhead = 1024 * 1024;
-// Room set aside up front for the directory: a lying hint costs at most this
-// much address space, which is only backed when written.
-constexpr qint64 kReserve = 64 * 1024 * 1024;
+// Room set aside up front for the directory (450,000 entries of common
+// paths): a lying hint costs at most this much address space, which is only
+// backed where written.
+constexpr qint64 kReserve = 16 * 1024 * 1024;
 // Pieces of entry data handed out by readEntryPieces.
 constexpr size_t kPiece = 1024 * 1024;
 
@@ -47,10 +48,6 @@ public:
     DirectoryBytes(const HeldFile *file, const QByteArray &front, qint64 hint)
         : file(file), buffer(front), hint(hint)
     {
-        // Room for what the hint says, bounded by the file, and for a large
-        // page more, so that the advice covers all of it wherever the
-        // buffer lands, before any of it is written.
-        buffer.reserve(int(qMin(hint, kReserve) + largetable::kPageSize));
     }
 
     const uchar *data() const
@@ -69,6 +66,13 @@ public:
     {
         if (!file || ended)
             return false;
+        if (advised == 0) {
+            // Room for what the hint says, bounded by the file, and for a
+            // large page more, so that the advice covers all of it wherever
+            // the buffer lands, before any of it is written. May throw
+            // std::bad_alloc, as any growth here.
+            buffer.reserve(int(qMin(hint, kReserve) + qint64(largetable::kPageSize)));
+        }
         const qint64 have = buffer.size();
         qint64 n = have < hint ? qMin(hint - have, kReadAhead) : kChunk;
         n = qMin(n, qint64(kMaxBytes) - have);
