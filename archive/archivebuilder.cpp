@@ -274,12 +274,25 @@ bool appendFile(Sink &out, const QString &name, const Packed *packed, QString &p
         problem = tooLarge();
         return false;
     }
-    if (!packed && fileStartsLikeRefp(in, size)) {
+    // A small file is read whole in one call, and its bytes go out with
+    // its neighbours': no call to look at its head, none to copy it.
+    constexpr quint64 kSmallFile = 64 * 1024;
+    char small[kSmallFile];
+    const bool isSmall = size <= kSmallFile;
+    if (isSmall) {
+        const int64_t got = in.readAt(small, size_t(size), 0);
+        if (got < 0 || quint64(got) != size) {
+            problem = got < 0 ? QStringLiteral("cannot read %1: %2").arg(name, systemError())
+                              : QStringLiteral("cannot read %1: it ended early").arg(name);
+            return false;
+        }
+    }
+    if (!packed && (isSmall ? startsLikeRefp(small, size_t(size)) : fileStartsLikeRefp(in, size))) {
         // Rare: about one file of random bytes in 16,000.
         const Packed wrapped = compressFile(name, GfxCoreCodec::kStoreLevel);
         return appendFile(out, name, &wrapped, problem);
     }
-    if (!out.copyFrom(in, 0, size, name)) {
+    if (isSmall ? !out.write(small, size_t(size)) : !out.copyFrom(in, 0, size, name)) {
         problem = out.problem();
         return false;
     }

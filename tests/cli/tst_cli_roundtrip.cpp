@@ -76,6 +76,8 @@ void TestCliRoundTrip::everyFileComesBack_data()
         QByteArray("\x90\xFB\xFF\xFF\xFF\xFF", 6) + tail,
         QByteArray("\x91\xFB\x00\x00\x10\x00\x00\x00\x10\x00", 10) + tail,
         QByteArray("\x91\xFB\xFF\xFF\xFF\xFF\x00\x00\x00\x01", 10) + tail,
+        // Past the size a stored file is read whole at.
+        QByteArray("\x10\xFB\x00\x10\x00", 5) + testdata::text(70000),
         // A whole valid stream, and a stream of nothing.
         refpCompress(tail),
         QByteArray("\x10\xFB\x00\x00\x00\xFC", 6),
