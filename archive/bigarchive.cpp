@@ -68,10 +68,10 @@ public:
             return false;
         if (advised == 0) {
             // Room for what the hint says, bounded by the file, and for a
-            // large page more, so that the advice covers all of it wherever
-            // the buffer lands, before any of it is written. May throw
-            // std::bad_alloc, as any growth here.
-            buffer.reserve(int(qMin(hint, kReserve) + qint64(largetable::kPageSize)));
+            // directory of large pages a page more, so that the advice
+            // covers all of it wherever the buffer lands, before any of it
+            // is written. May throw std::bad_alloc, as any growth here.
+            buffer.reserve(int(largetable::room(size_t(qMin(hint, kReserve)), 1)));
         }
         const qint64 have = buffer.size();
         qint64 n = have < hint ? qMin(hint - have, kReadAhead) : kChunk;
@@ -128,11 +128,11 @@ struct Parsed
     // more than reading the directory.
     std::unique_ptr<QByteArrayData[]> placePaths(const char *base)
     {
-        std::unique_ptr<QByteArrayData[]> headers(new (std::nothrow)
-                                                      QByteArrayData[entries.size()]);
+        const size_t count = largetable::room(entries.size(), sizeof(QByteArrayData));
+        std::unique_ptr<QByteArrayData[]> headers(new (std::nothrow) QByteArrayData[count]);
         if (!headers)
             return headers;
-        largetable::advise(headers.get(), entries.size() * sizeof(QByteArrayData));
+        largetable::advise(headers.get(), count * sizeof(QByteArrayData));
         for (size_t i = 0; i < entries.size(); ++i) {
             QByteArrayData &header = headers[i];
             header.ref.atomic.storeRelaxed(-1);
@@ -170,10 +170,10 @@ Parsed parse(DirectoryBytes &bytes, quint32 limit)
     // (48 MiB): a larger directory grows as it is read.
     const size_t room =
         size_t(std::min<quint64>({p.entryCount, limit, bytes.available() / 9, 1u << 21}));
-    p.entries.reserve(room);
-    p.pathStarts.reserve(room);
-    largetable::advise(p.entries.data(), room * sizeof(BigEntry));
-    largetable::advise(p.pathStarts.data(), room * sizeof(p.pathStarts[0]));
+    p.entries.reserve(largetable::room(room, sizeof(BigEntry)));
+    p.pathStarts.reserve(largetable::room(room, sizeof(p.pathStarts[0])));
+    largetable::advise(p.entries.data(), p.entries.capacity() * sizeof(BigEntry));
+    largetable::advise(p.pathStarts.data(), p.pathStarts.capacity() * sizeof(p.pathStarts[0]));
     for (quint32 i = 0; i < p.entryCount && i < limit; ++i) {
         if (!bytes.have(pos, 8))
             break;

@@ -13,6 +13,14 @@ namespace largetable {
 // The size of a large page where the system has them.
 constexpr size_t kPageSize = size_t(2) << 20;
 
+// How many elements of `size` bytes to set aside for `count` of them: a
+// large page more for a table of large pages, so that advice covers all of
+// it wherever the allocation lands (only what is written is backed).
+inline size_t room(size_t count, size_t size)
+{
+    return count * size >= kPageSize ? count + kPageSize / size : count;
+}
+
 // Advises the whole large pages that lie within `size` bytes from `data`.
 void advise(const void *data, size_t size);
 
