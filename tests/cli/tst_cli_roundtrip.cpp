@@ -126,7 +126,10 @@ void TestCliRoundTrip::everyFileComesBack()
     QCOMPARE(extracted.err, QByteArray());
     QCOMPARE(extracted.exitCode, 0);
     QFile back(path("out/sub/f.bin"));
-    QVERIFY(back.open(QIODevice::ReadOnly));
+    QVERIFY2(
+        back.open(QIODevice::ReadOnly),
+        qPrintable(back.errorString() + " in a folder of " +
+                   QDir(path("out/sub")).entryList(QDir::AllEntries | QDir::Hidden).join(' ')));
     QVERIFY(back.readAll() == bytes);
 
     // The window: the entry's stored bytes, unpacked when they are a stream.
