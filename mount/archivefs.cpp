@@ -203,11 +203,7 @@ int ArchiveFs::add(int folder, const char *name, size_t length, int entry)
     nodes.push_back(node);
     if (nodes.size() * 2 > nameTable.size()) {
         // Half full at most: grown and filled again.
-        std::vector<uint64_t> grown;
-        grown.reserve(nameTable.size() * 2);
-        largetable::advise(grown.data(), grown.capacity() * sizeof(grown[0]));
-        grown.assign(nameTable.size() * 2, 0);
-        nameTable.swap(grown);
+        nameTable.assign(nameTable.size() * 2, 0);
         for (size_t i = 1; i < nodes.size(); ++i) {
             const char *each = names.data() + nodes[i].name;
             const size_t n = std::strlen(each);
