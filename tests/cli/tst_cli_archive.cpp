@@ -333,7 +333,7 @@ void TestCliArchive::extractKeepsExistingFiles()
     // Without -o, into the current folder; what exists is counted in one line.
     QProcess here;
     here.setWorkingDirectory(path("out"));
-    here.start(VORLAND_CLI, {"extract", a});
+    QVERIFY(startProcess(here, VORLAND_CLI, {"extract", a}));
     QVERIFY(here.waitForFinished(60000));
     QCOMPARE(here.exitCode(), 1);
     QCOMPARE(here.readAllStandardError(),

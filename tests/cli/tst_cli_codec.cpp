@@ -128,8 +128,8 @@ void TestCliCodec::standardStreams()
     compress.setStandardInputFile(path("in.bin"));
     compress.setStandardOutputProcess(&decompress);
     decompress.setStandardOutputFile(path("back.bin"));
-    compress.start(VORLAND_CLI, {"compress", "-", "-"});
-    decompress.start(VORLAND_CLI, {"decompress", "-", "-"});
+    QVERIFY(startProcess(compress, VORLAND_CLI, {"compress", "-", "-"}));
+    QVERIFY(startProcess(decompress, VORLAND_CLI, {"decompress", "-", "-"}));
     QVERIFY(compress.waitForFinished(60000) && decompress.waitForFinished(60000));
     QCOMPARE(compress.exitCode(), 0);
     QVERIFY2(decompress.exitCode() == 0, decompress.readAllStandardError().constData());

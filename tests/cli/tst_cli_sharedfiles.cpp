@@ -50,7 +50,7 @@ QProcess *startCli(const QStringList &arguments, const QString &folder, QObject 
 {
     auto *process = new QProcess(parent);
     process->setWorkingDirectory(folder);
-    process->start(QStringLiteral(VORLAND_CLI), arguments);
+    startProcess(*process, QStringLiteral(VORLAND_CLI), arguments);
     return process;
 }
 
@@ -151,7 +151,8 @@ void TestCliSharedFiles::outputsWrittenThrough()
     if (kind == "fd" || kind == "devstdout") {
         process.setStandardOutputFile(path("out.png"));
         if (kind == "fd") {
-            process.start(VORLAND_CLI, convert + QStringList{"/proc/self/fd/1", "--to", "png"});
+            QVERIFY(startProcess(process, VORLAND_CLI,
+                                 convert + QStringList{"/proc/self/fd/1", "--to", "png"}));
         } else {
 #if !defined(Q_OS_WIN)
             if (::geteuid() != 0)
