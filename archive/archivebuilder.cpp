@@ -51,11 +51,12 @@ public:
     AtomicFile file;
     bool write(const char *data, size_t n) override
     {
-        if (pending + n > kBuffer && !flush())
-            return false;
+        // Large, or no memory to gather in: after what was gathered.
         if (n >= kBuffer / 2 ||
             (!buffer && !(buffer.reset(new (std::nothrow) char[kBuffer]), buffer)))
-            return file.write(data, n); // large, or no memory to gather in
+            return flush() && file.write(data, n);
+        if (pending + n > kBuffer && !flush())
+            return false;
         std::memcpy(buffer.get() + pending, data, n);
         pending += n;
         return true;

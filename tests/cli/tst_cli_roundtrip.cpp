@@ -78,6 +78,8 @@ void TestCliRoundTrip::everyFileComesBack_data()
         QByteArray("\x91\xFB\xFF\xFF\xFF\xFF\x00\x00\x00\x01", 10) + tail,
         // Past the size a stored file is read whole at.
         QByteArray("\x10\xFB\x00\x10\x00", 5) + testdata::text(70000),
+        // Written past the small pieces gathered before it (the directory's room).
+        testdata::randomBytes(600000, 23),
         // A whole valid stream, and a stream of nothing.
         refpCompress(tail),
         QByteArray("\x10\xFB\x00\x00\x00\xFC", 6),
