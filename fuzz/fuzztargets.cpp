@@ -72,6 +72,21 @@ int fuzzRefp(const uint8_t *data, size_t size)
     if (GfxCore_Unpack(stream.data(), length, back.data(), back.size()) != int64_t(size) ||
         (size > 0 && std::memcmp(back.data(), data, size) != 0))
         std::abort();
+    // And in parts of a size the second byte picks, written one after another.
+    const size_t part = size > 1 ? 4 * (size_t(data[1]) + 1) : 4;
+    std::vector<uint8_t> parts;
+    for (size_t start = 0; start == 0 || start < size; start += part) {
+        const size_t n = std::min(part, size - start);
+        std::vector<uint8_t> piece(GfxCore_CompressBound(n));
+        const size_t made =
+            GfxCore_CompressPart(data, start, n, start, size, piece.data(), piece.size(), level);
+        if (made == 0)
+            std::abort();
+        parts.insert(parts.end(), piece.begin(), piece.begin() + long(made));
+    }
+    if (GfxCore_Unpack(parts.data(), parts.size(), back.data(), back.size()) != int64_t(size) ||
+        (size > 0 && std::memcmp(back.data(), data, size) != 0))
+        std::abort();
     return 0;
 }
 

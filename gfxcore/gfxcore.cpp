@@ -92,4 +92,18 @@ size_t GfxCore_CompressLevel(const void *src, size_t srcLen, void *dst, size_t d
     }
 }
 
+size_t GfxCore_CompressPart(const void *src, size_t historyLen, size_t partLen, uint64_t offset,
+                            uint64_t streamLen, void *dst, size_t dstCapacity, int level)
+{
+    if (streamLen > 0xFFFFFFFFull || !src || !dst || dstCapacity < refp::encodeBound(partLen) ||
+        historyLen > offset || partLen > streamLen - std::min(offset, streamLen))
+        return 0;
+    try {
+        return refp::encodePart(static_cast<const uint8_t *>(src), historyLen, historyLen + partLen,
+                                offset, streamLen, static_cast<uint8_t *>(dst), level);
+    } catch (const std::bad_alloc &) {
+        return 0;
+    }
+}
+
 } // extern "C"

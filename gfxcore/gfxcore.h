@@ -72,6 +72,21 @@ GFXCORE_API size_t GfxCore_Compress(const void *src, size_t srcLen, void *dst, s
 GFXCORE_API size_t GfxCore_CompressLevel(const void *src, size_t srcLen, void *dst,
                                          size_t dstCapacity, int level);
 
+/* One part of a stream compressed in parts, on as many threads as the
+ * caller likes, each part with a buffer of its own: the `partLen` bytes at
+ * `src + historyLen`, which stand at `offset` in a stream of `streamLen`
+ * bytes (under 4 GiB), right after the `historyLen` bytes before them (of
+ * which the last 128 KiB are matched against; no more than `offset`). The
+ * part at offset 0 starts with the header, the one that ends at `streamLen`
+ * ends with the stop command, and the parts written one after another, in
+ * order, are the stream. Every part but the last is a multiple of 4 bytes
+ * long. Returns the part's length, or 0 as GfxCore_CompressLevel does for a
+ * capacity below GfxCore_CompressBound(partLen), and for parts that break
+ * these rules. */
+GFXCORE_API size_t GfxCore_CompressPart(const void *src, size_t historyLen, size_t partLen,
+                                        uint64_t offset, uint64_t streamLen, void *dst,
+                                        size_t dstCapacity, int level);
+
 #ifdef __cplusplus
 }
 #endif

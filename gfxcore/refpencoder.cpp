@@ -42,6 +42,18 @@ struct Tuning
 
 constexpr Tuning kDefault{256, 128, true, 2, 5, 16, 7};
 
+// Where a part stands in its stream: the bytes [start, end) of the input,
+// after the history before `start`, at `offset` in a stream of `streamSize`.
+struct Part
+{
+    size_t start;
+    size_t end;
+    uint64_t offset;
+    uint64_t streamSize;
+    bool first() const { return offset == 0; }
+    bool last() const { return offset + (end - start) == streamSize; }
+};
+
 inline uint32_t read32(const uint8_t *p)
 {
     uint32_t v;
@@ -70,6 +82,12 @@ int hashBitsFor(size_t n)
     while (bits < kHashBits && (size_t(1) << bits) < 2 * n)
         ++bits;
     return bits;
+}
+
+// The first byte of a part's history that a match can reach.
+inline size_t historyStart(const Part &part)
+{
+    return part.start > kWindow ? part.start - kWindow : 0;
 }
 
 inline uint32_t hash3(const uint8_t *p)
@@ -116,29 +134,60 @@ struct Match
     long score() const { return length ? long(length) - long(matchCost(length, offset)) : 0; }
 };
 
-// The stream being written: its header, commands and literals.
+// The stream being written: its header, commands and literals. A part that
+// is not the last ends with no literals left over, so that the next part,
+// encoded on its own, starts its commands afresh.
 class Writer
 {
 public:
-    Writer(const uint8_t *src, size_t n, uint8_t *dst) : in(src), size(n), out(dst), op(dst)
+    Writer(const uint8_t *src, const Part &part, uint8_t *dst)
+        : in(src), size(part.end), last(part.last()), out(dst), op(dst), literalStart(part.start)
     {
-        if (size < (size_t(1) << 24)) {
-            *op++ = kFlagBase;
-            *op++ = kMagic;
-        } else {
-            *op++ = kFlagBase | kFlagWideSizes;
-            *op++ = kMagic;
-            *op++ = uint8_t(size >> 24);
+        if (part.first()) {
+            const size_t n = size_t(part.streamSize);
+            if (n < (size_t(1) << 24)) {
+                *op++ = kFlagBase;
+                *op++ = kMagic;
+            } else {
+                *op++ = kFlagBase | kFlagWideSizes;
+                *op++ = kMagic;
+                *op++ = uint8_t(n >> 24);
+            }
+            *op++ = uint8_t(n >> 16);
+            *op++ = uint8_t(n >> 8);
+            *op++ = uint8_t(n);
         }
-        *op++ = uint8_t(size >> 16);
-        *op++ = uint8_t(size >> 8);
-        *op++ = uint8_t(size);
+        begin = {op, literalStart, 0, {}};
     }
 
     size_t pending(size_t pos) const { return pos - literalStart; }
 
     // A match at `pos`, after the literals since the last one.
     void match(size_t pos, const Match &match)
+    {
+        if (!last)
+            recent[taken++ % kRecent] = {op, literalStart, pos, match};
+        write(pos, match);
+    }
+
+    // The last literals and the stop command, or for a part that is not the
+    // last, the literals that end it; the length written.
+    size_t finish()
+    {
+        if (!last) {
+            endEven();
+            literalRuns(size);
+            return size_t(op - out);
+        }
+        literalRuns(size);
+        *op++ = uint8_t(0xFC | (size - literalStart));
+        std::memcpy(op, in + literalStart, size - literalStart);
+        op += size - literalStart;
+        return size_t(op - out);
+    }
+
+private:
+    void write(size_t pos, const Match &match)
     {
         literalRuns(pos);
         size_t literals = pos - literalStart;
@@ -176,17 +225,6 @@ public:
         literalStart = pos + match.length;
     }
 
-    // The last literals and the stop command; the stream's length.
-    size_t finish()
-    {
-        literalRuns(size);
-        *op++ = uint8_t(0xFC | (size - literalStart));
-        std::memcpy(op, in + literalStart, size - literalStart);
-        op += size - literalStart;
-        return size_t(op - out);
-    }
-
-private:
     // Literal runs of four or more go out in commands of up to 112; the 0 to 3
     // bytes left over ride on the next match or the stop command.
     void literalRuns(size_t end)
@@ -200,20 +238,61 @@ private:
         }
     }
 
+    // Makes the literals after the last match a multiple of 4: that match
+    // is written again, shorter by up to 3 bytes, and when it would be too
+    // short to encode, the one before it is, the later ones becoming
+    // literals; past the last kRecent matches, the part is all literals
+    // (its length is a multiple of 4).
+    void endEven()
+    {
+        for (size_t back = 0; back < std::min(taken, kRecent); ++back) {
+            const Taken &t = recent[(taken - 1 - back) % kRecent];
+            const size_t tail = size - (t.pos + t.match.length);
+            const size_t shorter = (4 - tail % 4) % 4;
+            if (shorter == 0 && back == 0)
+                return;
+            if (t.match.length - shorter < 3 ||
+                !encodable(t.match.length - shorter, t.match.offset))
+                continue;
+            op = t.op;
+            literalStart = t.literalStart;
+            write(t.pos, {t.match.length - shorter, t.match.offset});
+            return;
+        }
+        op = begin.op;
+        literalStart = begin.literalStart;
+    }
+
+    // A match as it was written, to be taken back.
+    struct Taken
+    {
+        uint8_t *op;
+        size_t literalStart;
+        size_t pos;
+        Match match;
+    };
+    static constexpr size_t kRecent = 16;
+
     const uint8_t *in;
     size_t size;
+    bool last;
     uint8_t *out;
     uint8_t *op;
-    size_t literalStart = 0;
+    size_t literalStart;
+    Taken begin;
+    Taken recent[kRecent];
+    size_t taken = 0;
 };
 
 // The hash tables over the input, filled up to where the search stands.
 class Finder
 {
 public:
-    Finder(const uint8_t *src, size_t n)
-        : in(src), size(n), bits(hashBitsFor(n)), head(new uint32_t[size_t(1) << bits]),
-          head3(new uint32_t[size_t(1) << kHash3Bits]), chain(new uint32_t[kWindow])
+    // Over the bytes before `n`, of which those from `from` on are entered.
+    Finder(const uint8_t *src, size_t from, size_t n)
+        : in(src), size(n), bits(hashBitsFor(n - from)), inserted(from),
+          head(new uint32_t[size_t(1) << bits]), head3(new uint32_t[size_t(1) << kHash3Bits]),
+          chain(new uint32_t[kWindow])
     {
         std::fill_n(head.get(), size_t(1) << bits, kNone);
         std::fill_n(head3.get(), size_t(1) << kHash3Bits, kNone);
@@ -283,7 +362,7 @@ private:
     const uint8_t *in;
     size_t size;
     int bits;
-    size_t inserted = 0;
+    size_t inserted;
     std::unique_ptr<uint32_t[]> head;
     std::unique_ptr<uint32_t[]> head3;
     std::unique_ptr<uint32_t[]> chain;
@@ -292,14 +371,17 @@ private:
 // The fast level: one candidate per position, the last position of the same
 // 4 bytes, and a search that strides faster the longer it finds nothing, as
 // through data that does not compress.
-size_t encodeFast(const uint8_t *src, size_t n, uint8_t *dst)
+size_t encodeFast(const uint8_t *src, const Part &part, uint8_t *dst)
 {
-    Writer writer(src, n, dst);
-    const int bits = hashBitsFor(n);
+    Writer writer(src, part, dst);
+    const size_t n = part.end, from = historyStart(part);
+    const int bits = hashBitsFor(n - from);
     std::unique_ptr<uint32_t[]> last(new uint32_t[size_t(1) << bits]);
     std::fill_n(last.get(), size_t(1) << bits, kNone);
     const size_t searchEnd = n >= 4 ? n - 3 : 0;
-    size_t pos = 0, misses = 0;
+    for (size_t p = from; p < part.start && p < searchEnd; ++p)
+        last[hash4(src + p, bits)] = uint32_t(p);
+    size_t pos = part.start, misses = 0;
     while (pos < searchEnd) {
         const uint32_t h = hash4(src + pos, bits);
         const uint32_t candidate = last[h];
@@ -328,10 +410,11 @@ size_t encodeFast(const uint8_t *src, size_t n, uint8_t *dst)
 }
 
 // Greedy (and at the default level lazy) parsing, decode time in mind.
-size_t encodeGreedy(const uint8_t *src, size_t n, uint8_t *dst, const Tuning &tuning)
+size_t encodeGreedy(const uint8_t *src, const Part &part, uint8_t *dst, const Tuning &tuning)
 {
-    Writer writer(src, n, dst);
-    Finder finder(src, n);
+    Writer writer(src, part, dst);
+    const size_t n = part.end;
+    Finder finder(src, historyStart(part), n);
     // Positions from which 4 bytes can be hashed.
     const size_t searchEnd = n >= 4 ? n - 3 : 0;
     // A match's worth, in quarter bytes: the bytes it saves, less the time
@@ -355,7 +438,7 @@ size_t encodeGreedy(const uint8_t *src, size_t n, uint8_t *dst, const Tuning &tu
         return end >= searchEnd ||
                finder.best(end, tuning.maxChain, tuning.niceLength).score() <= 0;
     };
-    size_t pos = 0;
+    size_t pos = part.start;
     while (pos < searchEnd) {
         Match match = finder.best(pos, tuning.maxChain, tuning.niceLength);
         if (worth(match, pos) <= 0) {
@@ -402,17 +485,18 @@ constexpr size_t kTriedLengths = 80;
 // A match this long is taken as it stands, without parsing inside it.
 constexpr size_t kTakenWhole = 512;
 
-size_t encodeBest(const uint8_t *src, size_t n, uint8_t *dst)
+size_t encodeBest(const uint8_t *src, const Part &part, uint8_t *dst)
 {
-    Writer writer(src, n, dst);
-    Finder finder(src, n);
+    Writer writer(src, part, dst);
+    const size_t n = part.end;
+    Finder finder(src, historyStart(part), n);
     const size_t searchEnd = n >= 4 ? n - 3 : 0;
     // The cheapest way to each position: its price, the match or literal
     // that ends it, and how many literals it ends with.
     std::vector<uint32_t> price, length, offset, literals;
     std::vector<size_t> starts;
     std::vector<Match> matches;
-    for (size_t blockStart = 0; blockStart < n; blockStart += kBlock) {
+    for (size_t blockStart = part.start; blockStart < n; blockStart += kBlock) {
         const size_t span = std::min(n, blockStart + kBlock) - blockStart;
         price.assign(span + 1, 0xFFFFFFFFu);
         length.assign(span + 1, 0);
@@ -478,17 +562,32 @@ size_t encodeBest(const uint8_t *src, size_t n, uint8_t *dst)
     return writer.finish();
 }
 
+size_t encodeAt(const uint8_t *src, const Part &part, uint8_t *dst, int level)
+{
+    if (level <= kStoreLevel)
+        return Writer(src, part, dst).finish();
+    if (level == 1)
+        return encodeFast(src, part, dst);
+    if (level >= 3)
+        return encodeBest(src, part, dst);
+    return encodeGreedy(src, part, dst, kDefault);
+}
+
 } // namespace
 
 size_t encode(const uint8_t *src, size_t n, uint8_t *dst, int level)
 {
-    if (level <= kStoreLevel)
-        return Writer(src, n, dst).finish();
-    if (level == 1)
-        return encodeFast(src, n, dst);
-    if (level >= 3)
-        return encodeBest(src, n, dst);
-    return encodeGreedy(src, n, dst, kDefault);
+    return encodeAt(src, {0, n, 0, n}, dst, level);
+}
+
+size_t encodePart(const uint8_t *src, size_t start, size_t end, uint64_t offset,
+                  uint64_t streamSize, uint8_t *dst, int level)
+{
+    const Part part{start, end, offset, streamSize};
+    if (start > end || start > offset || offset + (end - start) > streamSize ||
+        (!part.last() && (end - start) % 4 != 0))
+        return 0;
+    return encodeAt(src, part, dst, level);
 }
 
 } // namespace refp

@@ -52,6 +52,27 @@ QByteArray noisyPicture(int pixels)
     return out;
 }
 
+// The stream of `input` compressed in parts of `partSize` bytes, each with
+// the whole input before it as history, written one after another.
+QByteArray compressInParts(const QByteArray &input, int partSize, int level)
+{
+    const auto *in = reinterpret_cast<const uint8_t *>(input.constData());
+    QByteArray stream;
+    int start = 0;
+    do {
+        const int length = std::min(partSize, input.size() - start);
+        std::vector<uint8_t> out(GfxCore_CompressBound(size_t(length)));
+        const size_t n =
+            GfxCore_CompressPart(in, size_t(start), size_t(length), uint64_t(start),
+                                 uint64_t(input.size()), out.data(), out.size(), level);
+        if (n == 0)
+            return QByteArray();
+        stream.append(reinterpret_cast<const char *>(out.data()), int(n));
+        start += length;
+    } while (start < input.size());
+    return stream;
+}
+
 // Unpacks into an exactly sized buffer; a null array on failure.
 QByteArray decompress(const QByteArray &stream)
 {
@@ -85,6 +106,9 @@ private slots:
     void matchesReachTheWholeWindow_data();
     void matchesReachTheWholeWindow();
     void refusesTooSmallBuffer();
+    void partsMakeOneStream_data();
+    void partsMakeOneStream();
+    void refusesPartsThatCannotJoin();
 };
 
 void TestRefpEncoder::roundTrip_data()
@@ -216,6 +240,65 @@ void TestRefpEncoder::refusesTooSmallBuffer()
     const QByteArray input = testdata::randomBytes(1000, 13);
     std::vector<uint8_t> out(GfxCore_CompressBound(1000) - 1);
     QCOMPARE(GfxCore_Compress(input.constData(), 1000, out.data(), out.size()), size_t(0));
+}
+
+void TestRefpEncoder::partsMakeOneStream_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<int>("partSize");
+    // Parts end on matches of every length and distance and on literals,
+    // and matches reach back into the parts before.
+    QTest::newRow("text, parts of 1 KiB") << testdata::text(150000, 14) << 1024;
+    QTest::newRow("text, parts of 256 KiB") << testdata::text(600000, 15) << (1 << 18);
+    QTest::newRow("noise, parts of 64 KiB") << testdata::randomBytes(300000, 16) << 65536;
+    QTest::newRow("noisy picture, parts of 4 KiB") << noisyPicture(100000) << 4096;
+    QTest::newRow("three letters, parts of 12 bytes") << [] {
+        QByteArray letters = testdata::randomBytes(6000, 17);
+        for (char &c : letters)
+            c = char('a' + uchar(c) % 3);
+        return letters;
+    }() << 12;
+    QTest::newRow("a run, parts of 1000 bytes") << QByteArray(100001, 'r') << 1000;
+    QTest::newRow("repeat 40 KiB back, parts of 20 KiB")
+        << repeatedAt(testdata::randomBytes(8192, 8), 40 << 10) << (20 << 10);
+    QTest::newRow("one part") << testdata::text(5000, 18) << 5000;
+    QTest::newRow("empty") << QByteArray() << 4;
+}
+
+void TestRefpEncoder::partsMakeOneStream()
+{
+    // The parts, written in order, are a stream of the input at every level,
+    // scarcely larger than the stream of the whole; one part is that stream.
+    QFETCH(QByteArray, input);
+    QFETCH(int, partSize);
+    const int parts = std::max(1, (input.size() + partSize - 1) / partSize);
+    for (int level = GFXCORE_LEVEL_STORE; level <= GFXCORE_LEVEL_BEST; ++level) {
+        const QString where = QStringLiteral("level %1").arg(level);
+        const QByteArray stream = compressInParts(input, partSize, level);
+        QVERIFY2(!stream.isEmpty(), qPrintable(where));
+        QVERIFY2(decompress(stream) == input, qPrintable(where));
+        const QByteArray whole = compress(input, level);
+        if (parts == 1)
+            QCOMPARE(stream, whole);
+        QVERIFY2(stream.size() <= whole.size() + 8 * parts + input.size() / 50, qPrintable(where));
+    }
+}
+
+void TestRefpEncoder::refusesPartsThatCannotJoin()
+{
+    const QByteArray input = testdata::text(1000, 19);
+    const auto *in = reinterpret_cast<const uint8_t *>(input.constData());
+    std::vector<uint8_t> out(GfxCore_CompressBound(1000));
+    auto part = [&](size_t history, size_t length, uint64_t offset, uint64_t streamLength) {
+        return GfxCore_CompressPart(in, history, length, offset, streamLength, out.data(),
+                                    out.size(), GFXCORE_LEVEL_DEFAULT);
+    };
+    QVERIFY(part(0, 102, 0, 1000) == 0);    // not the last, and not a multiple of 4
+    QVERIFY(part(100, 100, 50, 1000) == 0); // more history than stream before it
+    QVERIFY(part(0, 100, 950, 1000) == 0);  // past the stream's end
+    QVERIFY(part(0, 100, 0, uint64_t(1) << 32) == 0);
+    QVERIFY(part(0, 100, 0, 1000) > 0);
+    QVERIFY(part(100, 100, 900, 1000) > 0);
 }
 
 QTEST_GUILESS_MAIN(TestRefpEncoder)
