@@ -2,6 +2,7 @@
 
 #include "atomicfile.h"
 #include "bigwriter.h"
+#include "entrycompressor.h"
 #include "entrydata.h"
 #include "gfxcorecodec.h"
 #include "heldfile.h"
@@ -39,6 +40,8 @@ public:
     virtual bool copyFrom(const HeldFile &source, quint64 offset, quint64 length,
                           const QString &name) = 0;
     virtual bool writeAt(const char *data, size_t n, quint64 position) = 0;
+    // Cuts what was written back to `length` bytes.
+    virtual bool truncate(quint64 length) = 0;
     virtual quint64 written() const = 0;
     virtual QString problem() const = 0;
 };
@@ -69,6 +72,15 @@ public:
     bool writeAt(const char *data, size_t n, quint64 position) override
     {
         return flush() && file.writeAt(data, n, position);
+    }
+    bool truncate(quint64 length) override
+    {
+        if (length >= file.written()) {
+            pending = size_t(length - file.written());
+            return true;
+        }
+        pending = 0;
+        return file.truncate(length);
     }
     quint64 written() const override { return file.written() + pending; }
     QString problem() const override { return file.problem(); }
@@ -114,6 +126,11 @@ public:
         std::memcpy(bytes.get() + position, data, n);
         return true;
     }
+    bool truncate(quint64 length) override
+    {
+        size = size_t(length);
+        return true;
+    }
     quint64 written() const override { return size; }
     QString problem() const override { return failure; }
 
@@ -146,99 +163,6 @@ private:
     size_t capacity = 0;
     QString failure;
 };
-
-// Opens the file `name` to be stored: a regular file, not through a link.
-bool openInput(HeldFile &in, const QString &name, QString &problem)
-{
-    if (!in.open(name, false)) {
-        problem = QStringLiteral("cannot read %1: %2").arg(name, in.problem());
-        return false;
-    }
-    if (!in.isRegular()) {
-        problem = QStringLiteral("%1 is not a regular file").arg(name);
-        return false;
-    }
-    return true;
-}
-
-// A file's bytes as they go into the archive: Refp-compressed when that
-// makes them smaller, else copied as they are. A file whose own
-// first bytes read as a Refp header is never stored as it is: readers would
-// take it for a stream. It goes in as a stream of itself, compressed or, at
-// `level` 0, literal runs only.
-struct Packed
-{
-    std::unique_ptr<char[]> bytes; // what goes in: compressed, or the file as it was read
-    size_t size = 0;
-    QString problem; // why the file could not be read or compressed
-};
-
-Packed compressFile(const QString &name, int level)
-{
-    Packed packed;
-    HeldFile in;
-    if (!openInput(in, name, packed.problem))
-        return packed;
-    const quint64 size = in.identity().size;
-    if (size == 0 || size > kMaxArchive)
-        return packed; // stored: nothing to gain, or too large for any archive
-    // Read rather than mapped: a mapped file that another process cuts short
-    // faults on the first page past its new end. Into a buffer each thread
-    // keeps for the next file, up to kKeptBuffer: a fresh one per file costs
-    // a map and an unmap of its own for all but the smallest.
-    constexpr size_t kKeptBuffer = 8 << 20;
-    thread_local std::unique_ptr<char[]> reading;
-    thread_local size_t readingSize = 0;
-    if (readingSize < size) {
-        reading.reset(new (std::nothrow) char[size]);
-        readingSize = reading ? size_t(size) : 0;
-        largetable::advise(reading.get(), readingSize);
-    }
-    char *const bytes = reading.get();
-    const size_t capacity = GfxCoreCodec::compressBound(size_t(size));
-    if (bytes) {
-        packed.bytes.reset(new (std::nothrow) char[capacity]);
-        largetable::advise(packed.bytes.get(), packed.bytes ? capacity : 0);
-    }
-    if (!packed.bytes) {
-        packed.problem =
-            QStringLiteral("Not enough memory to compress %1 (%2 bytes)").arg(name).arg(size);
-        return packed;
-    }
-    const int64_t read = in.readAt(bytes, size_t(size), 0);
-    if (read < 0 || quint64(read) != size) {
-        packed.problem =
-            read < 0 ? QStringLiteral("cannot read %1: %2").arg(name, systemError())
-                     : QStringLiteral("cannot read %1: it shrank while it was read").arg(name);
-        packed.bytes.reset();
-        return packed;
-    }
-    const size_t got = size_t(size);
-    const bool mustWrap = startsLikeRefp(bytes, got);
-    if (level == GfxCoreCodec::kStoreLevel && !mustWrap) {
-        packed.bytes.reset();
-        return packed;
-    }
-    const size_t n = GfxCoreCodec::compress(bytes, got, packed.bytes.get(), capacity, level);
-    if (n > 0 && (n < got || mustWrap)) {
-        packed.size = n;
-    } else if (mustWrap) {
-        packed.problem = QStringLiteral("cannot store %1: its bytes begin like a Refp stream, "
-                                        "and it could not be written as one")
-                             .arg(name);
-    } else if (capacity >= got) {
-        // Stored as read: the file is not opened a second time.
-        std::memcpy(packed.bytes.get(), bytes, got);
-        packed.size = got;
-    } else {
-        packed.bytes.reset();
-    }
-    if (readingSize > kKeptBuffer) { // a rare large file: not kept for the next
-        reading.reset();
-        readingSize = 0;
-    }
-    return packed;
-}
 
 // True when `file` begins with bytes that read as a Refp header.
 bool fileStartsLikeRefp(const HeldFile &file, quint64 size)
@@ -300,113 +224,56 @@ bool appendFile(Sink &out, const QString &name, const Packed *packed, QString &p
     return true;
 }
 
-// Compresses the files to be compressed on several threads, a window ahead
-// of the writing, which takes each result in directory order: the archive's
-// bytes are those of one thread.
-class Compressor
+// Appends entry `index`, compressed in parts, as one stream; or, when the
+// stream is not smaller than the file, the file as it is.
+bool appendParts(Sink &out, Compressor &compressor, size_t index,
+                 const ArchiveBuilder::Entry &entry, int level, QString &problem)
 {
-public:
-    Compressor(const std::vector<ArchiveBuilder::Entry> &entries, int level, unsigned threads)
-        : entries(entries), level(level), results(entries.size())
-    {
-        for (size_t i = 0; i < entries.size(); ++i) {
-            if (entries[i].compress && !entries[i].kept)
-                jobs.push_back(i);
+    const quint64 start = out.written();
+    const quint32 parts = Compressor::partsOf(entry, level);
+    bool wrap = false, changed = false;
+    for (quint32 part = 0; part < parts; ++part) {
+        // Every part is taken, also after the file turned out to have changed.
+        const Packed packed = compressor.take(compressor.firstJob(index) + part);
+        if (!packed.problem.isEmpty()) {
+            problem = packed.problem;
+            return false;
         }
-        window = 4 * kRunFiles * std::max(1u, threads);
-        for (unsigned t = 0; t < threads && t < jobs.size(); ++t)
-            workers.emplace_back([this] { work(); });
-    }
-
-    ~Compressor()
-    {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            stopping = true;
+        changed = changed || packed.changed;
+        if (changed)
+            continue;
+        wrap = wrap || packed.wrap;
+        if (out.written() + packed.size > kMaxArchive) {
+            problem = tooLarge();
+            return false;
         }
-        wake.notify_all();
-        for (std::thread &worker : workers)
-            worker.join();
-    }
-
-    // The result for entry `index` (one that is compressed), once it is ready.
-    Packed take(size_t index)
-    {
-        if (workers.empty())
-            return compressFile(entries[index].file, level);
-        std::unique_lock<std::mutex> guard(lock);
-        waitingFor = index;
-        done.wait(guard, [&] { return results[index].ready; });
-        waitingFor = size_t(-1);
-        ++taken;
-        // One more job may start: one worker is enough to wake.
-        wake.notify_one();
-        return std::move(results[index].packed);
-    }
-
-private:
-    // Workers take runs of consecutive files, up to kRunFiles of them or
-    // kRunBytes, and hand each run's results over at once: one lock and at
-    // most one wake-up for the writer per run, not per file.
-    static constexpr size_t kRunFiles = 64;
-    static constexpr quint64 kRunBytes = 1 << 20;
-
-    void work()
-    {
-        std::vector<Packed> packed;
-        for (;;) {
-            size_t first, end;
-            {
-                std::unique_lock<std::mutex> guard(lock);
-                wake.wait(guard, [&] {
-                    return stopping || (next < jobs.size() && next < taken + window);
-                });
-                if (stopping)
-                    return;
-                first = end = next;
-                for (quint64 bytes = 0; end < jobs.size() && end < taken + window &&
-                                        end - first < kRunFiles && bytes < kRunBytes;
-                     ++end)
-                    bytes += entries[jobs[end]].size;
-                next = end;
-            }
-            packed.clear();
-            for (size_t j = first; j < end; ++j)
-                packed.push_back(compressFile(entries[jobs[j]].file, level));
-            bool awaited;
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                for (size_t j = first; j < end; ++j) {
-                    results[jobs[j]].packed = std::move(packed[j - first]);
-                    results[jobs[j]].ready = true;
-                }
-                awaited = waitingFor != size_t(-1) && jobs[first] <= waitingFor &&
-                          waitingFor <= jobs[end - 1];
-            }
-            // Only the writer waits for results, and only for one of them.
-            if (awaited)
-                done.notify_one();
+        if (!out.write(packed.bytes.get(), packed.size)) {
+            problem = out.problem();
+            return false;
         }
     }
-
-    struct Result
-    {
-        bool ready = false;
-        Packed packed;
-    };
-    const std::vector<ArchiveBuilder::Entry> &entries;
-    const int level;
-    std::vector<size_t> jobs;
-    std::vector<Result> results;
-    size_t window = 2;
-    size_t next = 0;                // the next job to start
-    size_t taken = 0;               // results written so far
-    size_t waitingFor = size_t(-1); // the result the writer waits for
-    bool stopping = false;
-    std::mutex lock;
-    std::condition_variable wake, done;
-    std::vector<std::thread> workers;
-};
+    if (!changed && (wrap || out.written() - start < entry.size)) {
+        compressor.release(index);
+        return true;
+    }
+    if (!out.truncate(start)) {
+        problem = out.problem();
+        return false;
+    }
+    if (changed) { // as it is now, read again
+        compressor.release(index);
+        return appendFile(out, entry.file, nullptr, problem);
+    }
+    if (start + entry.size > kMaxArchive) {
+        problem = tooLarge();
+        return false;
+    }
+    const bool copied = out.copyFrom(compressor.source(index), 0, entry.size, entry.file);
+    compressor.release(index);
+    if (!copied)
+        problem = out.problem();
+    return copied;
+}
 
 } // namespace
 
@@ -494,10 +361,14 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
                     return false;
                 }
             }
+        } else if (entry.compress && GfxCoreCodec::isLoaded() &&
+                   Compressor::partsOf(entry, level) > 0) {
+            if (!appendParts(out, compressor, i, entry, level, problem))
+                return false;
         } else {
             Packed packed;
             if (entry.compress && GfxCoreCodec::isLoaded())
-                packed = compressor.take(i);
+                packed = compressor.take(compressor.firstJob(i));
             if (!appendFile(out, entry.file, entry.compress ? &packed : nullptr, problem))
                 return false;
         }

@@ -82,6 +82,10 @@ public:
                   const QString &sourceName);
     // Bytes appended so far: where the next write lands.
     quint64 written() const { return size; }
+    // Cuts what was appended back to `length` bytes (no more than
+    // written()), where the next write then lands: for bytes written in
+    // vain. Only for a file that can seek.
+    bool truncate(quint64 length);
 
     // Closes the temporary file and renames it over the name. False, with
     // problem() set and the temporary file removed, when it cannot.

@@ -370,6 +370,18 @@ bool AtomicFile::put(const char *data, size_t n, const quint64 *position)
     return true;
 }
 
+bool AtomicFile::truncate(quint64 length)
+{
+    if (!isOpen || length > size)
+        return false;
+    if (::ftruncate(fd, off_t(length)) != 0 || ::lseek(fd, off_t(length), SEEK_SET) < 0) {
+        fail();
+        return false;
+    }
+    size = length;
+    return true;
+}
+
 bool AtomicFile::copyFrom(const HeldFile &from, quint64 offset, quint64 length,
                           const QString &sourceName)
 {

@@ -273,6 +273,20 @@ bool AtomicFile::put(const char *data, size_t n, const quint64 *position)
     return true;
 }
 
+bool AtomicFile::truncate(quint64 length)
+{
+    if (!isOpen || length > size)
+        return false;
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(length);
+    if (!SetFilePointerEx(fd, at, nullptr, FILE_BEGIN) || !SetEndOfFile(fd)) {
+        fail();
+        return false;
+    }
+    size = length;
+    return true;
+}
+
 bool AtomicFile::copyFrom(const HeldFile &source, quint64 offset, quint64 length,
                           const QString &sourceName)
 {

@@ -17,6 +17,7 @@ struct Functions
     decltype(&GfxCore_UnpackPrefix) unpackPrefix = nullptr;
     decltype(&GfxCore_CompressBound) compressBound = nullptr;
     decltype(&GfxCore_CompressLevel) compress = nullptr;
+    decltype(&GfxCore_CompressPart) compressPart = nullptr;
 };
 
 // The one process-wide module handle, null while the library is not loaded,
@@ -50,7 +51,8 @@ bool GfxCoreCodec::load()
                           resolve(handle, "GfxCore_Unpack", found.unpack) &&
                           resolve(handle, "GfxCore_UnpackPrefix", found.unpackPrefix) &&
                           resolve(handle, "GfxCore_CompressBound", found.compressBound) &&
-                          resolve(handle, "GfxCore_CompressLevel", found.compress);
+                          resolve(handle, "GfxCore_CompressLevel", found.compress) &&
+                          resolve(handle, "GfxCore_CompressPart", found.compressPart);
     if (!complete) {
         if (handle)
             library::close(handle);
@@ -120,4 +122,12 @@ size_t GfxCoreCodec::compress(const void *source, size_t length, void *dest, siz
                               int level)
 {
     return module ? functions.compress(source, length, dest, capacity, level) : 0;
+}
+
+size_t GfxCoreCodec::compressPart(const void *source, size_t history, size_t length, quint64 offset,
+                                  quint64 streamLength, void *dest, size_t capacity, int level)
+{
+    return module ? functions.compressPart(source, history, length, offset, streamLength, dest,
+                                           capacity, level)
+                  : 0;
 }

@@ -51,6 +51,18 @@ public:
     // 1 fast, 2 the default, 3 best). Returns its length, 0 on failure.
     static size_t compress(const void *source, size_t length, void *dest, size_t capacity,
                            int level = kDefaultLevel);
+    // One part of a stream compressed in parts, which may run on several
+    // threads: the `length` bytes at `source + history`, at `offset` in a
+    // stream of `streamLength` bytes, after the `history` bytes before them
+    // (the last 128 KiB are matched against). The part at offset 0 starts the
+    // stream, the one that ends it ends it, and the parts in order are the
+    // stream. Every part but the last is a multiple of 4 bytes long; `dest`
+    // holds compressBound(length). Returns its length, 0 on failure.
+    static size_t compressPart(const void *source, size_t history, size_t length, quint64 offset,
+                               quint64 streamLength, void *dest, size_t capacity,
+                               int level = kDefaultLevel);
+    // The history compressPart() can use.
+    static constexpr size_t kPartHistory = 128 * 1024;
     static constexpr int kDefaultLevel = 2;
     // Literal runs only: a valid stream of any bytes, at copying speed.
     static constexpr int kStoreLevel = 0;

@@ -93,6 +93,22 @@ void TestCliRoundTrip::everyFileComesBack_data()
                 << files[f] << writer;
         }
     }
+    // Files compressed as one stream in parts: one that begins like a stream
+    // and does not shrink (kept a stream), one that does not shrink (stored
+    // as it is after all), one that does.
+    const int parted = 8 << 20;
+    const QList<QPair<const char *, QByteArray>> large{
+        {"Refp-looking noise",
+         QByteArray("\x10\xFB\x00\x10\x00", 5) + testdata::randomBytes(parted, 20)},
+        {"noise", testdata::randomBytes(parted + 3, 21)},
+        {"text", testdata::text(parted + 1, 22)},
+    };
+    for (const auto &file : large) {
+        for (const char *writer : {"pack", "add"})
+            QTest::addRow("%s of %d bytes, %s --compress", file.first, int(file.second.size()),
+                          writer)
+                << file.second << QStringList{writer, "--compress"};
+    }
 }
 
 void TestCliRoundTrip::everyFileComesBack()
