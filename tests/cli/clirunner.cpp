@@ -4,7 +4,7 @@
 
 bool startProcess(QProcess &process, const QString &program, const QStringList &arguments)
 {
-    // Under Wine, under load, about one start in a thousand fails with
+    // Under Wine, under load, one start in a few thousand fails with
     // "Internal error" before anything runs: start it again.
     for (int attempt = 0; attempt < 5; ++attempt) {
         process.start(program, arguments);
