@@ -172,15 +172,19 @@ bool fileStartsLikeRefp(const HeldFile &file, quint64 size)
     return got > 0 && startsLikeRefp(head, size_t(got));
 }
 
-// Appends the file `name` to `out`: `packed` when it holds compressed bytes,
-// else the file as it is.
-bool appendFile(Sink &out, const QString &name, const Packed *packed, QString &problem)
+// Appends the file of `entry` to `out`: `packed` when it holds compressed
+// bytes, else the file as it is, no more than its chosen size. `changed` is
+// set when the file is not as it was chosen.
+bool appendFile(Sink &out, const ArchiveBuilder::Entry &entry, const Packed *packed, bool &changed,
+                QString &problem)
 {
+    const QString &name = entry.file;
     if (packed && !packed->problem.isEmpty()) {
         problem = packed->problem;
         return false;
     }
     if (packed && packed->bytes) {
+        changed = changed || packed->changed;
         if (out.written() + packed->size > kMaxArchive) {
             problem = tooLarge();
             return false;
@@ -194,7 +198,8 @@ bool appendFile(Sink &out, const QString &name, const Packed *packed, QString &p
     HeldFile in;
     if (!openInput(in, name, problem))
         return false;
-    const quint64 size = in.identity().size;
+    changed = changed || in.identity().size != entry.size;
+    const quint64 size = std::min(in.identity().size, entry.size);
     if (out.written() + size > kMaxArchive) {
         problem = tooLarge();
         return false;
@@ -214,24 +219,29 @@ bool appendFile(Sink &out, const QString &name, const Packed *packed, QString &p
     }
     if (!packed && (isSmall ? startsLikeRefp(small, size_t(size)) : fileStartsLikeRefp(in, size))) {
         // Rare: about one file of random bytes in 16,000.
-        const Packed wrapped = compressFile(name, GfxCoreCodec::kStoreLevel);
-        return appendFile(out, name, &wrapped, problem);
+        const Packed wrapped = compressFile(name, entry.size, GfxCoreCodec::kStoreLevel);
+        return appendFile(out, entry, &wrapped, changed, problem);
     }
     if (isSmall ? !out.write(small, size_t(size)) : !out.copyFrom(in, 0, size, name)) {
         problem = out.problem();
         return false;
     }
+    changed = changed || !in.isUnchanged();
     return true;
 }
 
 // Appends entry `index`, compressed in parts, as one stream; or, when the
-// stream is not smaller than the file, the file as it is.
+// stream is not smaller than the file, the file as it is. When the file
+// changed while its parts were read, so that a part may have matched
+// against bytes the part before it did not hold, the parts are given up
+// and the file goes in as it now is.
 bool appendParts(Sink &out, Compressor &compressor, size_t index,
-                 const ArchiveBuilder::Entry &entry, int level, QString &problem)
+                 const ArchiveBuilder::Entry &entry, int level, bool &changed, QString &problem)
 {
     const quint64 start = out.written();
     const quint32 parts = Compressor::partsOf(entry, level);
-    bool wrap = false, changed = false;
+    bool wrap = false, broken = false;
+    QByteArray tail; // of the part before
     for (quint32 part = 0; part < parts; ++part) {
         // Every part is taken, also after the file turned out to have changed.
         const Packed packed = compressor.take(compressor.firstJob(index) + part);
@@ -239,8 +249,9 @@ bool appendParts(Sink &out, Compressor &compressor, size_t index,
             problem = packed.problem;
             return false;
         }
-        changed = changed || packed.changed;
-        if (changed)
+        broken = broken || packed.changed || packed.history != tail;
+        tail = packed.tail;
+        if (broken)
             continue;
         wrap = wrap || packed.wrap;
         if (out.written() + packed.size > kMaxArchive) {
@@ -252,7 +263,11 @@ bool appendParts(Sink &out, Compressor &compressor, size_t index,
             return false;
         }
     }
-    if (!changed && (wrap || out.written() - start < entry.size)) {
+    // Each part holds what it read, and the history it read is what the
+    // part before it held: the stream is whole, though the file may have
+    // been written elsewhere meanwhile.
+    changed = changed || broken || !compressor.source(index).isUnchanged();
+    if (!broken && (wrap || out.written() - start < entry.size)) {
         compressor.release(index);
         return true;
     }
@@ -260,9 +275,9 @@ bool appendParts(Sink &out, Compressor &compressor, size_t index,
         problem = out.problem();
         return false;
     }
-    if (changed) { // as it is now, read again
+    if (broken) { // as it is now, read again
         compressor.release(index);
-        return appendFile(out, entry.file, nullptr, problem);
+        return appendFile(out, entry, nullptr, changed, problem);
     }
     if (start + entry.size > kMaxArchive) {
         problem = tooLarge();
@@ -279,6 +294,8 @@ bool appendParts(Sink &out, Compressor &compressor, size_t index,
 
 bool ArchiveBuilder::write(const QString &path, QString &problem) const
 {
+    caveat.clear();
+    changed.clear();
     std::vector<BigEntry> directory(entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
         directory[i].path = entries[i].path;
@@ -361,16 +378,22 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
                     return false;
                 }
             }
-        } else if (entry.compress && GfxCoreCodec::isLoaded() &&
-                   Compressor::partsOf(entry, level) > 0) {
-            if (!appendParts(out, compressor, i, entry, level, problem))
-                return false;
         } else {
-            Packed packed;
-            if (entry.compress && GfxCoreCodec::isLoaded())
-                packed = compressor.take(compressor.firstJob(i));
-            if (!appendFile(out, entry.file, entry.compress ? &packed : nullptr, problem))
-                return false;
+            bool fileChanged = false;
+            if (entry.compress && GfxCoreCodec::isLoaded() &&
+                Compressor::partsOf(entry, level) > 0) {
+                if (!appendParts(out, compressor, i, entry, level, fileChanged, problem))
+                    return false;
+            } else {
+                Packed packed;
+                if (entry.compress && GfxCoreCodec::isLoaded())
+                    packed = compressor.take(compressor.firstJob(i));
+                if (!appendFile(out, entry, entry.compress ? &packed : nullptr, fileChanged,
+                                problem))
+                    return false;
+            }
+            if (fileChanged)
+                changed.append(entry.file);
         }
         directory[i].offset = qint32(quint32(start));
         directory[i].size = qint32(quint32(out.written() - start));
@@ -384,9 +407,7 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         return false;
     }
     if (!wholeFile) {
-        if (beforeCommit && !beforeCommit(problem))
-            return false;
-        if (file.file.commit()) {
+        if (file.file.commit(replaces)) {
             caveat = file.file.caveat();
             return true;
         }
@@ -410,12 +431,10 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
         return false;
     }
     AtomicFile whole;
-    if (whole.open(path) && whole.write(packed.get(), n) &&
-        (!beforeCommit || beforeCommit(problem)) && whole.commit()) {
+    if (whole.open(path) && whole.write(packed.get(), n) && whole.commit(replaces)) {
         caveat = whole.caveat();
         return true;
     }
-    if (problem.isEmpty())
-        problem = whole.problem();
+    problem = whole.problem();
     return false;
 }

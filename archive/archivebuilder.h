@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -40,9 +41,11 @@ public:
     // Called after each entry with the number written so far and the bytes
     // of the entries' sources taken so far and in all.
     std::function<void(size_t done, size_t total, quint64 bytes, quint64 totalBytes)> progress;
-    // Asked just before the archive takes its place: false, with `problem`
-    // set, keeps it from doing so (an archive being replaced that changed).
-    std::function<bool(QString &problem)> beforeCommit;
+    // The archive that the new one replaces at `path`, held since it was
+    // read (an edit in place): the new one takes its place only while
+    // `path` still names it, unchanged, and is taken back if what it
+    // replaced turns out to be another file; nothing is written then.
+    const HeldFile *replaces = nullptr;
 
     // Writes the archive to `path`. False, with `problem` naming what failed
     // and why, when it cannot; nothing is left at `path` then (what stood
@@ -53,4 +56,10 @@ public:
     // After write(): what the new file could not keep of the one it replaced
     // (its owner), or empty.
     mutable QString caveat;
+    // After write(): the files that changed while they were read (their size
+    // was no longer the one chosen, or they were written meanwhile). Each is
+    // stored as read, no more than its chosen size, or as it is after the
+    // change when its compressed parts no longer fit together: always bytes
+    // that the file held.
+    mutable QStringList changed;
 };

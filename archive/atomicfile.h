@@ -89,7 +89,18 @@ public:
 
     // Closes the temporary file and renames it over the name. False, with
     // problem() set and the temporary file removed, when it cannot.
-    bool commit();
+    //
+    // With `replaced`, the file read from that name which the new one
+    // replaces: the commit takes place only while the name still stands for
+    // it, unchanged, and checks afterwards that what it replaced was that
+    // file. Where another program put a file of its own there in between,
+    // that file is put back, the new one is removed, and problem() says "NAME
+    // was changed by another program meanwhile; nothing was written". POSIX
+    // systems exchange the two names, then check; a file system that cannot
+    // exchange names has the old file moved aside, checked and the new one
+    // linked in, no file at the name for that moment. Windows replaces with
+    // a backup of the old file, checks the backup, and replaces back.
+    bool commit(const HeldFile *replaced = nullptr);
     // Removes the temporary file; the name keeps what it had.
     void cancel();
 
@@ -111,6 +122,8 @@ private:
     // A file without a name, linked in by commit() (POSIX systems that have them).
     bool openUnnamed();
     bool commitUnnamed();
+    // The commit of a file replacing `expected`: see commit().
+    bool replaceChecked(const FileIdentity &expected);
     void closeFolder();
 
     NativeHandle folder{};  // owned, while hasFolder

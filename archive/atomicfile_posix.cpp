@@ -1,5 +1,7 @@
 #include "atomicfile.h"
 
+#include "fileidentity_posix.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -442,7 +444,7 @@ bool AtomicFile::copyFrom(const HeldFile &from, quint64 offset, quint64 length,
     return true;
 }
 
-bool AtomicFile::commit()
+bool AtomicFile::commit(const HeldFile *replaced)
 {
     if (!isOpen)
         return false;
@@ -466,6 +468,11 @@ bool AtomicFile::commit()
         ::unlinkat(folder, temporary.constData(), 0);
         unregisterTemporary(std::exchange(slot, -1));
         return false;
+    }
+    if (replaced) {
+        const bool placed = replaceChecked(replaced->identity());
+        unregisterTemporary(std::exchange(slot, -1));
+        return placed;
     }
     // Renaming replaces a symbolic link itself, never what it points to.
     bool placed;
@@ -494,6 +501,97 @@ bool AtomicFile::commit()
     }
     unregisterTemporary(std::exchange(slot, -1));
     return placed;
+}
+
+namespace {
+
+// Whether `name` in `folder` is the regular file `expected`, as it was.
+bool holds(int folder, const char *name, const FileIdentity &expected)
+{
+    struct stat info;
+    return ::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+           identityOf(info) == expected;
+}
+
+// Gives the file `from` the name `to`, never replacing a file that is
+// there (a link, then the old name removed), where the file system has
+// links; renamed where it has none.
+bool moveWithoutReplacing(int folder, const char *from, const char *to)
+{
+    if (::linkat(folder, from, folder, to, 0) == 0) {
+        ::unlinkat(folder, from, 0);
+        return true;
+    }
+    return errno != EEXIST && (errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK) &&
+           ::renameat(folder, from, folder, to) == 0;
+}
+
+} // namespace
+
+bool AtomicFile::replaceChecked(const FileIdentity &expected)
+{
+    const char *const name = target.constData(), *const ours = temporary.constData();
+    auto raced = [&] {
+        failure = QStringLiteral("%1 was changed by another program meanwhile; nothing was written")
+                      .arg(shown);
+        ::unlinkat(folder, ours, 0);
+        return false;
+    };
+    auto failed = [&] {
+        fail();
+        ::unlinkat(folder, ours, 0);
+        return false;
+    };
+    if (!holds(folder, name, expected))
+        return raced();
+    if (::renameat2(folder, ours, folder, name, RENAME_EXCHANGE) == 0) {
+        // Another program may have renamed a file of its own over the name
+        // since the look above: what came out is checked, and put back if
+        // it is not the file that was read.
+        if (holds(folder, ours, expected)) {
+            ::unlinkat(folder, ours, 0);
+            return true;
+        }
+        if (::renameat2(folder, ours, folder, name, RENAME_EXCHANGE) == 0)
+            return raced();
+        failure = QStringLiteral("cannot write %1: another program changed it meanwhile, and "
+                                 "its file could not be put back: it is %2 beside it (%3)")
+                      .arg(shown, QString::fromLocal8Bit(temporary), systemError());
+        return false;
+    }
+    if (errno != EINVAL && errno != ENOSYS)
+        return failed();
+    // A file system that cannot exchange names: the file at the name is
+    // moved aside, checked, and the new one linked in where it stood, so
+    // that for a moment no file has the name. A name that a crash would
+    // leave to the original is not one the clean-up of temporary files
+    // removes.
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, ".vorland-%ld-%u.old", long(::getpid()), counter++);
+    const char *const aside = buffer;
+    if (::renameat(folder, name, folder, aside) != 0)
+        return failed();
+    if (!holds(folder, aside, expected)) {
+        if (moveWithoutReplacing(folder, aside, name))
+            return raced();
+        failure = QStringLiteral("cannot write %1: another program changed it meanwhile, and "
+                                 "its file could not be put back: it is %2 beside it")
+                      .arg(shown, QString::fromLocal8Bit(aside));
+        ::unlinkat(folder, ours, 0);
+        return false;
+    }
+    if (moveWithoutReplacing(folder, ours, name)) {
+        ::unlinkat(folder, aside, 0);
+        return true;
+    }
+    if (errno == EEXIST) { // another program's file came to the name meanwhile
+        ::unlinkat(folder, aside, 0);
+        return raced();
+    }
+    const int reason = errno;
+    moveWithoutReplacing(folder, aside, name);
+    errno = reason;
+    return failed();
 }
 
 void AtomicFile::cancel()

@@ -321,7 +321,7 @@ bool AtomicFile::copyFrom(const HeldFile &source, quint64 offset, quint64 length
     return true;
 }
 
-bool AtomicFile::commit()
+bool AtomicFile::commit(const HeldFile *replaced)
 {
     if (!isOpen)
         return false;
@@ -346,6 +346,12 @@ bool AtomicFile::commit()
     if (existing != INVALID_HANDLE_VALUE) {
         windowsfs::identityOf(existing, &attributes);
         CloseHandle(existing);
+    }
+    if (placed && replaced) {
+        placed = replaceChecked(replaced->identity());
+        std::lock_guard<std::mutex> guard(registryLock);
+        registry().erase(from);
+        return placed;
     }
     if (placed) {
         // A regular file is replaced keeping its attributes and access
@@ -372,6 +378,58 @@ bool AtomicFile::commit()
     std::lock_guard<std::mutex> guard(registryLock);
     registry().erase(from);
     return placed;
+}
+
+namespace {
+
+// Whether `path` is the regular file `expected`, as it was.
+bool holds(const std::wstring &path, const FileIdentity &expected)
+{
+    const HANDLE handle = windowsfs::openForAttributes(path);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD attributes = 0;
+    const bool same = windowsfs::identityOf(handle, &attributes) == expected &&
+                      !(attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    CloseHandle(handle);
+    return same;
+}
+
+constexpr DWORD kReplaceFlags = REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS;
+
+} // namespace
+
+bool AtomicFile::replaceChecked(const FileIdentity &expected)
+{
+    // The file at the name is replaced with a backup of it kept, and the
+    // backup checked: another program may have renamed a file of its own
+    // over the name since the look before. If so, that file is put back.
+    const std::wstring ours = temporaryPath.toStdWString(), name = targetPath.toStdWString();
+    const std::wstring aside = ours + L".old";
+    auto raced = [&] {
+        failure = QStringLiteral("%1 was changed by another program meanwhile; nothing was written")
+                      .arg(shown);
+        DeleteFileW(ours.c_str());
+        return false;
+    };
+    if (!holds(name, expected))
+        return raced();
+    if (!ReplaceFileW(name.c_str(), ours.c_str(), aside.c_str(), kReplaceFlags, nullptr, nullptr)) {
+        const DWORD error = GetLastError();
+        failure = QStringLiteral("cannot write %1: %2").arg(shown, windowsfs::message(error));
+        DeleteFileW(ours.c_str());
+        return false;
+    }
+    if (holds(aside, expected)) {
+        DeleteFileW(aside.c_str()); // gone once the last handle to it closes
+        return true;
+    }
+    if (ReplaceFileW(name.c_str(), aside.c_str(), ours.c_str(), kReplaceFlags, nullptr, nullptr))
+        return raced();
+    failure = QStringLiteral("cannot write %1: another program changed it meanwhile, and its "
+                             "file could not be put back: it is %2 beside it")
+                  .arg(shown, QString::fromStdWString(aside));
+    return false;
 }
 
 void AtomicFile::cancel()

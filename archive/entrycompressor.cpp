@@ -31,13 +31,14 @@ bool openInput(HeldFile &in, const QString &name, QString &problem)
     return true;
 }
 
-Packed compressFile(const QString &name, int level)
+Packed compressFile(const QString &name, quint64 chosen, int level)
 {
     Packed packed;
     HeldFile in;
     if (!openInput(in, name, packed.problem))
         return packed;
-    const quint64 size = in.identity().size;
+    packed.changed = in.identity().size != chosen;
+    const quint64 size = std::min(in.identity().size, chosen);
     if (size == 0 || size > kMaxStream)
         return packed; // stored: nothing to gain, or too large for any archive
     // Read rather than mapped: a mapped file that another process cuts short
@@ -71,6 +72,7 @@ Packed compressFile(const QString &name, int level)
         packed.bytes.reset();
         return packed;
     }
+    packed.changed = packed.changed || !in.isUnchanged();
     const size_t got = size_t(size);
     const bool mustWrap = startsLikeRefp(bytes, got);
     if (level == GfxCoreCodec::kStoreLevel && !mustWrap) {
@@ -158,7 +160,8 @@ Packed Compressor::take(size_t job)
 
 Packed Compressor::run(const Job &job)
 {
-    return job.part == kWhole ? compressFile(entries[job.entry].file, level) : compressPart(job);
+    const ArchiveBuilder::Entry &entry = entries[job.entry];
+    return job.part == kWhole ? compressFile(entry.file, entry.size, level) : compressPart(job);
 }
 
 Packed Compressor::compressPart(const Job &job)
@@ -190,14 +193,19 @@ Packed Compressor::compressPart(const Job &job)
         return packed;
     }
     const int64_t read = source.file.readAt(reading.get(), history + length, start - history);
-    if (read < 0 || quint64(read) != history + length) {
-        packed.problem =
-            read < 0
-                ? QStringLiteral("cannot read %1: %2").arg(entry.file, systemError())
-                : QStringLiteral("cannot read %1: it shrank while it was read").arg(entry.file);
+    if (read < 0) {
+        packed.problem = QStringLiteral("cannot read %1: %2").arg(entry.file, systemError());
         packed.bytes.reset();
         return packed;
     }
+    if (quint64(read) != history + length) { // it shrank since it was opened
+        packed.changed = true;
+        packed.bytes.reset();
+        return packed;
+    }
+    packed.history = QByteArray(reading.get(), int(history));
+    const size_t tail = std::min(length, GfxCoreCodec::kPartHistory);
+    packed.tail = QByteArray(reading.get() + history + length - tail, int(tail));
     packed.size = GfxCoreCodec::compressPart(reading.get(), history, length, start, entry.size,
                                              packed.bytes.get(), capacity, level);
     if (packed.size == 0) {

@@ -26,13 +26,21 @@ struct Packed
 {
     std::unique_ptr<char[]> bytes; // what goes in: compressed, or the file as it was read
     size_t size = 0;
-    QString problem;      // why the file could not be read or compressed
-    bool changed = false; // a part: the file's size is no longer the one chosen
-    bool wrap = false;    // a first part: the file begins like a Refp stream
+    QString problem; // why the file could not be read or compressed
+    // The file is not as it was chosen: its size differs, or it was written
+    // while it was read. A whole file's bytes are still those read; a part
+    // is not used, and the file goes in as it now is.
+    bool changed = false;
+    bool wrap = false; // a first part: the file begins like a Refp stream
+    // A part: the bytes before it that it matched against, and its own last
+    // bytes, the next part's history. The writer compares the two, so that
+    // no part refers to bytes the part before did not hold.
+    QByteArray history, tail;
 };
 
-// A whole file, read into memory.
-Packed compressFile(const QString &name, int level);
+// A whole file, read into memory: no more than `chosen` bytes, its size
+// when it was chosen, whatever it has grown to since.
+Packed compressFile(const QString &name, quint64 chosen, int level);
 
 class Compressor
 {

@@ -60,6 +60,10 @@ public:
     int64_t readAt(void *out, size_t n, quint64 offset) const;
     // True when `path` names this very file, unchanged since it was opened.
     bool isNamedBy(const QString &path) const;
+    // True when the file still has the size and modification time it had
+    // when opened: what a reader asks after reading it, to know that no one
+    // wrote it meanwhile.
+    bool isUnchanged() const;
 
     enum class Lock
     {

@@ -1,6 +1,7 @@
 #include "heldfile.h"
 
 #include "atomicfile.h"
+#include "fileidentity_posix.h"
 
 #include <QFile>
 
@@ -9,20 +10,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-FileIdentity identityOf(const struct stat &info)
-{
-    FileIdentity id;
-    id.device = quint64(info.st_dev);
-    id.inode = quint64(info.st_ino);
-    id.size = quint64(info.st_size);
-    id.modified = qint64(info.st_mtim.tv_sec) * 1000000000 + qint64(info.st_mtim.tv_nsec);
-    return id;
-}
-
-} // namespace
 
 HeldFile::~HeldFile()
 {
@@ -78,6 +65,12 @@ bool HeldFile::isNamedBy(const QString &path) const
     struct stat named, held;
     return open_ && ::stat(QFile::encodeName(path).constData(), &named) == 0 &&
            ::fstat(fd, &held) == 0 && identityOf(named) == opened && identityOf(held) == opened;
+}
+
+bool HeldFile::isUnchanged() const
+{
+    struct stat held;
+    return open_ && ::fstat(fd, &held) == 0 && identityOf(held) == opened;
 }
 
 HeldFile::Lock HeldFile::lockExclusive() const

@@ -78,6 +78,11 @@ bool HeldFile::isNamedBy(const QString &path) const
     return same;
 }
 
+bool HeldFile::isUnchanged() const
+{
+    return open_ && windowsfs::identityOf(fd) == opened;
+}
+
 HeldFile::Lock HeldFile::lockExclusive() const
 {
     // Windows locks keep others from reading the bytes they cover: one byte

@@ -18,6 +18,13 @@ void printError(const QString &message)
     std::fprintf(stderr, "vorland-cli: %s\n", outputText(escapedForTerminal(message)).constData());
 }
 
+int reportChangedFiles(const QStringList &files)
+{
+    for (const QString &file : files)
+        printError(QStringLiteral("warning: %1 changed while it was read").arg(file));
+    return files.isEmpty() ? Success : Failure;
+}
+
 namespace {
 // The reason of the first failed write to stdout; 0 while there was none.
 int stdoutErrno = 0;

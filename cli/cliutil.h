@@ -23,6 +23,10 @@ enum ExitCode
 // Writes "vorland-cli: message" to stderr, as one line: control characters
 // in the message are escaped.
 void printError(const QString &message);
+// Warns, as GNU tar does, of each file that changed while it was read
+// ("warning: NAME changed while it was read"): the exit status, Failure
+// when there is any.
+int reportChangedFiles(const QStringList &files);
 // Writes to stdout as it is. A failure shows in flushOut().
 void printOut(const QString &text);
 bool writeOut(const char *data, size_t n);

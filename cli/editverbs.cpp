@@ -76,8 +76,11 @@ std::optional<int> openForEditing(const VerbParser &verb, const QString &path, B
 }
 
 // Writes the edit of `archive` to `path`; when that is the archive itself,
-// only while it is still the file that was read.
-int writeEdit(ArchiveBuilder &edit, const BigArchive &archive, const QString &path, bool quiet)
+// only while it is still the file that was read. Answers the exit status;
+// `written` says whether the archive was written, also when a file added
+// changed while it was read (a warning, and status 1).
+int writeEdit(ArchiveBuilder &edit, const BigArchive &archive, const QString &path, bool quiet,
+              bool *written = nullptr)
 {
     ProgressLine line(quiet);
     if (line.shown())
@@ -85,24 +88,19 @@ int writeEdit(ArchiveBuilder &edit, const BigArchive &archive, const QString &pa
             line.update(done, total, bytes, totalBytes);
         };
     if (path == archive.path)
-        edit.beforeCommit = [&](QString &problem) {
-            if (archive.file()->isNamedBy(path))
-                return true;
-            problem = QStringLiteral("%1 was changed by another program while it was being "
-                                     "edited; nothing was written")
-                          .arg(path);
-            return false;
-        };
+        edit.replaces = archive.file();
     QString problem;
-    const bool written = edit.write(path, problem);
+    const bool done = edit.write(path, problem);
     line.finish();
-    if (written) {
-        if (!edit.caveat.isEmpty())
-            printError(QStringLiteral("warning: ") + edit.caveat);
-        return Success;
+    if (written)
+        *written = done;
+    if (!done) {
+        printError(problem);
+        return Failure;
     }
-    printError(problem);
-    return Failure;
+    if (!edit.caveat.isEmpty())
+        printError(QStringLiteral("warning: ") + edit.caveat);
+    return reportChangedFiles(edit.changed);
 }
 
 } // namespace
@@ -211,8 +209,9 @@ int runAdd(const QStringList &arguments)
         return Failure;
     }
     const bool quiet = verb.parser.isSet(quietOption);
-    const int status = writeEdit(edit, archive, out, quiet);
-    if (status != Success)
+    bool written = false;
+    const int status = writeEdit(edit, archive, out, quiet, &written);
+    if (!written)
         return status;
     if (!quiet)
         printError(QStringLiteral("added %1, replaced %2")

@@ -89,12 +89,13 @@ int runPack(const QStringList &arguments)
         builder.progress = [&](size_t done, size_t total, quint64 bytes, quint64 totalBytes) {
             line.update(done, total, bytes, totalBytes);
         };
-    if (!builder.write(output, problem)) {
-        line.finish();
+    const bool written = builder.write(output, problem);
+    line.finish();
+    if (!written) {
         printError(problem);
         return Failure;
     }
-    return Success;
+    return reportChangedFiles(builder.changed);
 }
 
 } // namespace cli
