@@ -34,9 +34,10 @@ struct OpenFolder
 // /dev or /proc (on Windows, "\\.\" names and devices such as NUL), and, with
 // openInPlace(), a regular file that exists.
 //
-// A replaced file keeps its mode and, where the process may set them, its
-// owner and group (caveat() says when it could not); on Windows, its
-// attributes and access rules.
+// A replaced file keeps its permissions (never the set-user, set-group and
+// sticky bits) and, where the process may set them, its owner and group
+// (caveat() says when it could not); on Windows, its attributes and access
+// rules.
 //
 // A temporary file left by a process that was killed (SIGKILL, a crash) is
 // recognised by its name and removed by the next AtomicFile started in its

@@ -343,7 +343,9 @@ void AtomicFile::keepOwnerAndMode()
                        .arg(existing.st_gid)
                        .arg(reason);
     }
-    ::fchmod(fd, existing.st_mode & 07777);
+    // The permissions, never the set-user, set-group or sticky bits: the
+    // new bytes are not the program or folder those were given to.
+    ::fchmod(fd, existing.st_mode & 0777);
 }
 
 void AtomicFile::fail()
