@@ -2,6 +2,7 @@
 
 #include "gfxcorecodec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -85,7 +86,16 @@ EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw
 {
     EntryResult result;
     result.present = archive.presentBytes(entry);
+    // The stored bytes read: fewer than present when the archive was cut
+    // short while it was read, which is then what the result says.
+    quint64 got = 0;
+    const auto counted = [&](const char *piece, size_t n) {
+        got += n;
+        return take(piece, n);
+    };
     auto fromRead = [&](EntryRead read) {
+        if (read == EntryRead::Truncated)
+            result.present = std::min(result.present, got);
         switch (read) {
         case EntryRead::Whole: result.kind = EntryResult::Done; break;
         case EntryRead::Truncated: result.kind = EntryResult::Truncated; break;
@@ -98,7 +108,7 @@ EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw
     };
 
     if (raw)
-        return fromRead(archive.readEntryPieces(entry, take));
+        return fromRead(archive.readEntryPieces(entry, counted));
     // The stored bytes in memory: a small entry is read whole at once and its
     // start decides; a large one is read only when its start says it is a
     // Refp stream, whose output then goes on in pieces.
@@ -108,11 +118,13 @@ EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw
         stored.reset(new (std::nothrow) char[size_t(result.present) + 1]);
         if (!stored)
             return EntryRead::NoMemory;
-        return archive.readEntryPieces(entry, [&](const char *piece, size_t n) {
+        const EntryRead whole = archive.readEntryPieces(entry, [&](const char *piece, size_t n) {
             std::memcpy(stored.get() + filled, piece, n);
             filled += n;
             return true;
         });
+        got = filled;
+        return whole;
     };
     EntryRead read;
     if (result.present <= kPiece) {
@@ -127,7 +139,7 @@ EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw
         if (read != EntryRead::Whole && read != EntryRead::Truncated)
             return fromRead(read);
         if (entryForm(head.constData(), size_t(head.size()), result.present) == EntryForm::Stored)
-            return fromRead(archive.readEntryPieces(entry, take));
+            return fromRead(archive.readEntryPieces(entry, counted));
         read = readWhole();
         if (read != EntryRead::Whole && read != EntryRead::Truncated)
             return fromRead(read);
@@ -145,6 +157,7 @@ EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw
         if (!take(stored.get(), filled))
             return fromRead(EntryRead::Stopped);
         result.kind = EntryResult::Undecodable;
+        result.present = std::min<quint64>(result.present, filled);
         return result;
     case UnpackResult::Unpacked: break;
     case UnpackResult::TooLarge:

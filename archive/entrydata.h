@@ -59,7 +59,7 @@ struct EntryResult
         NoMemory,    // its bytes or its unpacked bytes do not fit in memory
         Stopped,     // the receiver refused a piece
     } kind = Done;
-    quint64 present = 0; // stored bytes the archive holds
+    quint64 present = 0; // stored bytes the archive holds (those read, when it shrank meanwhile)
 };
 
 // Hands the entry's bytes to `take` in pieces: unpacked when they are
