@@ -6,6 +6,7 @@
 #include "cliutil.h"
 #include "picturefile.h"
 #include "pngwriter.h"
+#include "report.h"
 
 namespace cli {
 
@@ -63,16 +64,27 @@ int runRender(const QStringList &arguments)
         printError(QStringLiteral("%1 is not a PNG, TGA or TPI image").arg(name));
         return Failure;
     }
+    // What the decoder says goes into this verb's one line: a refused
+    // picture writes nothing, on stdout neither.
+    QStringList said;
+    const vorland::Reporter before =
+        vorland::setReporter([&](const QString &message) { said.append(message); });
     const DecodedPicture decoded =
         decodePicture(kind, reinterpret_cast<const uchar *>(bytes), quint32(size));
+    vorland::setReporter(before);
     if (!decoded.ok) {
-        // The decoder has said why; the line says what its header holds.
-        printOut(decoded.info + QLatin1Char('\n'));
+        printError(QStringLiteral("%1: %2 (%3)")
+                       .arg(name,
+                            said.isEmpty() ? QStringLiteral("it cannot be decoded")
+                                           : said.join(QStringLiteral("; ")),
+                            decoded.info));
         return Failure;
     }
+    for (const QString &message : qAsConst(said))
+        vorland::report(message);
     if (!decoded.damage.isEmpty()) {
-        printOut(decoded.info + QLatin1Char('\n'));
-        printError(QStringLiteral("%1 is damaged: %2").arg(name, decoded.damage));
+        printError(
+            QStringLiteral("%1 is damaged: %2 (%3)").arg(name, decoded.damage, decoded.info));
         return Failure;
     }
     if (decoded.image.isNull() || decoded.image.width() == 0 || decoded.image.height() == 0) {
