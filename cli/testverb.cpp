@@ -63,6 +63,11 @@ void checkDirectory(const BigArchive &archive, const std::vector<const BigEntry 
                                                     "entries")
                                          .arg(archive.entries.size() + archive.longPaths)
                                          .arg(archive.entryCount)});
+    if (archive.archiveSize != archive.imageSize)
+        problems.push_back({nullptr, QStringLiteral("its header gives its size as %1 bytes, but "
+                                                    "it is %2")
+                                         .arg(archive.archiveSize)
+                                         .arg(archive.imageSize)});
     QHash<QByteArray, int> paths;
     QSet<QByteArray> folders;
     for (const BigEntry &entry : archive.entries) {
@@ -92,6 +97,17 @@ void checkDirectory(const BigArchive &archive, const std::vector<const BigEntry 
             furthest = entry;
     }
 
+    // Paths that differ only in case, found in directory order: the later
+    // one is the one a folder that ignores case cannot take beside the other.
+    QHash<const BigEntry *, QString> caseOf;
+    CaseClashes clashes(true);
+    for (const BigEntry &entry : archive.entries) {
+        const std::optional<QStringList> parts = safeEntryPath(entry.path);
+        const QString clash = parts ? clashes.clash(*parts) : QString();
+        if (!clash.isEmpty())
+            caseOf.insert(&entry, clash);
+    }
+
     const quint64 directoryEnd = bigDirectoryEnd(archive.entries);
     QSet<QByteArray> told;
     for (const BigEntry *entry : chosen) {
@@ -111,6 +127,14 @@ void checkDirectory(const BigArchive &archive, const std::vector<const BigEntry 
         }
         if (folders.contains(path))
             problems.push_back({entry, QStringLiteral("it is also a folder of the archive")});
+        if (caseOf.contains(entry))
+            problems.push_back(
+                {entry, QStringLiteral("it differs only in case from %1: extract on Windows, or "
+                                       "into a folder that ignores case, writes only one")
+                            .arg(escapedForTerminal(caseOf.value(entry)))});
+        if (size == 0 && quint32(entry->offset) > archive.imageSize)
+            problems.push_back({entry, QStringLiteral("its offset lies past the end of the "
+                                                      "archive")});
         if (archive.presentBytes(*entry) < size)
             problems.push_back({entry, QStringLiteral("it reaches past the end of the archive "
                                                       "(%1 of its %2 bytes exist)")

@@ -60,6 +60,25 @@ void TestCliTest::problems_data()
     QTest::newRow("a picture cut short")
         << QStringList{"test", "--pictures", twice, "*.tpi"} << 1
         << QByteArray("cut.tpi: its picture is damaged: block 1 is 3 bytes short");
+    // An archive of one empty entry, `past` bytes past its end, whose header
+    // gives its size `slack` bytes too large (it has 26).
+    auto lone = [&](const char *name, int past, int slack) {
+        const QByteArray record = bigRecord(26 + past, 0, "z");
+        writeFile(dir.filePath(name), bigHeader(1, 26 + slack, 26) + record);
+        return dir.filePath(name);
+    };
+    QTest::newRow("a wrong size in the header")
+        << QStringList{"test", lone("size.big", 0, 1)} << 1
+        << QByteArray(": its header gives its size as 27 bytes, but it is 26");
+    QTest::newRow("an empty entry past the end")
+        << QStringList{"test", lone("past.big", 1, 0)} << 1
+        << QByteArray("z: its offset lies past the end of the archive");
+    const QString cases = dir.filePath("cases.big");
+    writeFile(cases, makeBig({{"Data\\A.ini", "1"}, {"data\\b.ini", "2"}, {"data\\a.INI", "3"}}));
+    QTest::newRow("paths that differ only in case")
+        << QStringList{"test", cases} << 1
+        << QByteArray("data\\a.INI: it differs only in case from Data\\A.ini: extract on "
+                      "Windows, or into a folder that ignores case, writes only one");
     QTest::newRow("JSON") << QStringList{"test", "--json", twice, "cut.tpi"} << 0
                           << QByteArray("    \"problems\": [");
 }
