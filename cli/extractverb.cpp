@@ -9,6 +9,10 @@
 #include "safeoutput.h"
 #include "safepath.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -27,6 +31,7 @@ struct Outcome
 {
     QString warning;
     bool kept = false;
+    bool written = false; // a file was committed, whole or not
 };
 
 Outcome extractOne(const BigArchive &archive, const BigEntry &entry, SafeOutput &output,
@@ -56,11 +61,13 @@ Outcome extractOne(const BigArchive &archive, const BigEntry &entry, SafeOutput 
         return skipped(file.problem());
     if (result.kind == EntryResult::Truncated)
         return {QStringLiteral("%1 written short: %2")
-                    .arg(entry.pathText(), describeEntryResult(result, entry))};
+                    .arg(entry.pathText(), describeEntryResult(result, entry)),
+                false, true};
     if (result.kind == EntryResult::Undecodable)
         return {QStringLiteral("%1 written as stored: %2")
-                    .arg(entry.pathText(), describeEntryResult(result, entry))};
-    return {};
+                    .arg(entry.pathText(), describeEntryResult(result, entry)),
+                false, true};
+    return {QString(), false, true};
 }
 
 // Where case does not count, a name is checked against those before it in
@@ -83,6 +90,54 @@ std::vector<QString> caseClashes(const std::vector<const BigEntry *> &chosen)
                              .arg(chosen[i]->pathText(), escapedForTerminal(clash));
     }
     return skipped;
+}
+
+// The later copies of a path given twice: the first copy is the one
+// written, the one cat and the mount read, whatever the threads do. One
+// warning for each such path, at its first copy's position in `chosen`;
+// the later copies are marked `leftOut`. Entries are numbered from 1 in
+// directory order, `entries` being the directory.
+std::vector<QString> laterCopies(const std::vector<const BigEntry *> &chosen,
+                                 const BigEntry *entries, std::vector<bool> &leftOut)
+{
+    std::vector<QString> warnings(chosen.size());
+    leftOut.assign(chosen.size(), false);
+    QHash<QByteArray, size_t> first;
+    QHash<size_t, QStringList> later; // by the first copy's position
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        const QByteArray path = QByteArray(chosen[i]->path).replace('/', '\\');
+        const auto found = first.constFind(path);
+        if (found == first.constEnd()) {
+            first.insert(path, i);
+            continue;
+        }
+        leftOut[i] = true;
+        later[*found].append(QString::number(chosen[i] - entries + 1));
+    }
+    for (auto it = later.constBegin(); it != later.constEnd(); ++it) {
+        const bool one = it.value().size() == 1;
+        // One substitution: a path may hold "%1" itself.
+        warnings[it.key()] =
+            QStringLiteral("left out %1 of %2 (%3): the first, entry %4, is written, as cat "
+                           "reads it")
+                .arg(one ? QStringLiteral("a later copy")
+                         : QStringLiteral("%1 later copies").arg(it.value().size()),
+                     chosen[it.key()]->pathText(),
+                     (one ? QStringLiteral("entry ") : QStringLiteral("entries ")) +
+                         it.value().join(QStringLiteral(", ")),
+                     QString::number(chosen[it.key()] - entries + 1));
+    }
+    return warnings;
+}
+
+// The folders that making `folder` creates, the deepest first.
+QStringList foldersMadeFor(const QString &folder)
+{
+    QStringList made;
+    for (QString at = QDir::cleanPath(QDir(folder).absolutePath()); !QFileInfo::exists(at);
+         at = QFileInfo(at).path())
+        made.append(at);
+    return made;
 }
 
 } // namespace
@@ -143,10 +198,12 @@ int runExtract(const QStringList &arguments)
     bool complete = true;
     const std::vector<const BigEntry *> chosen =
         selectEntries(archive, archivePath, names, complete);
-    if (!complete)
+    // Entries left out for their long paths were asked for too.
+    if (!complete || (names.isEmpty() && archive.longPaths > 0))
         status = Failure;
 
     const QString folder = verb.parser.value(outOption);
+    const QStringList made = foldersMadeFor(folder);
     {
         // Made and checked once here, so that a folder that cannot be made
         // fails once.
@@ -158,7 +215,10 @@ int runExtract(const QStringList &arguments)
         }
     }
     const size_t count = chosen.size();
+    std::vector<bool> leftOut;
+    std::vector<QString> firstCopies = laterCopies(chosen, archive.entries.data(), leftOut);
     const std::vector<QString> clashes = caseClashes(chosen);
+    std::atomic<size_t> written{0};
 
     // The threads take runs of consecutive entries, so that each mostly
     // stays in one folder, each through a SafeOutput of its own. This thread
@@ -178,13 +238,17 @@ int runExtract(const QStringList &arguments)
             output.protect(archivePath);
         for (size_t first; (first = nextRun.fetch_add(kRun)) < count;) {
             for (size_t i = first; i < std::min(count, first + kRun); ++i) {
-                if (!clashes.empty() && !clashes[i].isEmpty())
+                if (leftOut[i]) // its first copy's warning says so
+                    outcomes[i] = Outcome();
+                else if (!clashes.empty() && !clashes[i].isEmpty())
                     outcomes[i].warning = clashes[i];
                 else if (!opened)
                     outcomes[i].warning =
                         QStringLiteral("skipped %1: %2").arg(chosen[i]->pathText(), problem);
                 else
                     outcomes[i] = extractOne(archive, *chosen[i], output, overwrite, raw);
+                if (outcomes[i].written)
+                    written.fetch_add(1, std::memory_order_relaxed);
                 finished[i].store(true, std::memory_order_release);
             }
             if (betweenRuns)
@@ -200,10 +264,13 @@ int runExtract(const QStringList &arguments)
         for (; done < count && finished[done].load(std::memory_order_acquire); ++done) {
             bytes += quint32(chosen[done]->size);
             kept += outcomes[done].kept;
-            if (!outcomes[done].warning.isEmpty()) {
+            for (const QString *warning : {&outcomes[done].warning, &firstCopies[done]}) {
+                if (warning->isEmpty())
+                    continue;
                 line.finish();
-                warn(outcomes[done].warning);
+                warn(*warning);
             }
+            firstCopies[done].clear();
             outcomes[done] = Outcome();
         }
         line.update(done, count, bytes, totalBytes);
@@ -221,6 +288,11 @@ int runExtract(const QStringList &arguments)
     if (kept > 0)
         warn(QStringLiteral("kept %1 files that exist already; --overwrite replaces them")
                  .arg(kept));
+    // Nothing written: no new folder either.
+    if (written.load() == 0)
+        for (const QString &folderMade : made)
+            if (!QDir().rmdir(folderMade))
+                break;
     return status;
 }
 
