@@ -18,6 +18,8 @@ private slots:
     void cleanupTestCase() { GfxCoreCodec::unload(); }
     void changedFileComesBack_data();
     void changedFileComesBack();
+    void replacesOnlyWhatItRead_data();
+    void replacesOnlyWhatItRead();
 };
 
 void TestArchiveBuilder::changedFileComesBack_data()
@@ -60,6 +62,50 @@ void TestArchiveBuilder::changedFileComesBack()
     QCOMPARE(back.size() < qMin<qint64>(chosenSize, bytes.size()), compressed);
     QVERIFY(unpackIfCompressed(back) <= UnpackResult::Unpacked);
     QVERIFY(back == bytes.left(int(chosenSize)));
+}
+
+void TestArchiveBuilder::replacesOnlyWhatItRead_data()
+{
+    QTest::addColumn<int>("change"); // to the archive after it was read
+    QTest::addColumn<bool>("wholeFile");
+    for (bool whole : {false, true}) {
+        QTest::addRow("unchanged%s", whole ? ", compressed whole" : "") << 0 << whole;
+        QTest::addRow("another renamed over it%s", whole ? ", compressed whole" : "") << 1 << whole;
+        QTest::addRow("written in place%s", whole ? ", compressed whole" : "") << 2 << whole;
+    }
+}
+
+void TestArchiveBuilder::replacesOnlyWhatItRead()
+{
+    QFETCH(int, change);
+    QFETCH(bool, wholeFile);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.big");
+    QVERIFY(writeFile(path, makeBig({{"old", "was read"}})));
+    BigArchive archive;
+    QCOMPARE(archive.open(path), BigArchive::Status::Ok);
+    const QByteArray theirs = makeBig({{"theirs", "written meanwhile"}});
+    if (change == 1) {
+        QVERIFY(writeFile(dir.filePath("t.big"), theirs));
+        QVERIFY(QFile::remove(path) && QFile::rename(dir.filePath("t.big"), path));
+    } else if (change == 2) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(theirs) == theirs.size());
+    }
+    ArchiveBuilder builder;
+    builder.source = &archive;
+    builder.wholeFile = wholeFile;
+    builder.replaces = archive.file();
+    builder.entries.push_back({"new", QString(), &archive.entries[0], false, 0});
+    QString problem;
+    QCOMPARE(builder.write(path, problem), change == 0);
+    BigArchive after;
+    QCOMPARE(after.open(path), BigArchive::Status::Ok);
+    QCOMPARE(after.entries.at(0).path, change == 0 ? QByteArray("new") : QByteArray("theirs"));
+    if (change != 0)
+        QVERIFY2(problem.endsWith("was changed by another program meanwhile; nothing was written"),
+                 qPrintable(problem));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.big"});
 }
 
 QTEST_GUILESS_MAIN(TestArchiveBuilder)
