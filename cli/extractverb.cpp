@@ -159,8 +159,10 @@ int runExtract(const QStringList &arguments)
                        "followed, and the archive being read is never replaced. An entry\n"
                        "that reaches past the end of the archive is written as the bytes\n"
                        "that exist, with a warning; one that looks Refp-compressed but does\n"
-                       "not decode is written as stored, with a warning. Exit status 1 when\n"
-                       "any entry was not written whole and unpacked."));
+                       "not decode is written as stored, with a warning. Of a path given\n"
+                       "twice the first copy is written, as cat reads it. A replaced file\n"
+                       "keeps its permissions, never set-user, set-group or sticky bits.\n"
+                       "Exit status 1 when any entry was not written whole and unpacked."));
     const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output")},
                                        QStringLiteral("Folder to extract into (default: the "
                                                       "current folder)."),

@@ -25,7 +25,9 @@ int runPack(const QStringList &arguments)
                        "could not be extracted again (not valid in the file-name encoding,\n"
                        "characters beyond 8 bits, a \"\\\" or a control character), a folder\n"
                        "that cannot be read or an archive over 4 GiB stops it with a\n"
-                       "message; nothing is written."));
+                       "message; nothing is written. A file that changes while it is read\n"
+                       "is named (\"changed while it was read\", exit status 1) and stored\n"
+                       "as read, no larger than when it was chosen."));
     const QCommandLineOption outOption({QStringLiteral("o"), QStringLiteral("output")},
                                        QStringLiteral("Archive to write."),
                                        QStringLiteral("ARCHIVE"));
