@@ -6,6 +6,7 @@
 #include "atomicfile.h"
 #include "cliutil.h"
 #include "entrydata.h"
+#include "pathrules.h"
 #include "safeoutput.h"
 #include "safepath.h"
 
@@ -237,7 +238,7 @@ int runExtract(const QStringList &arguments)
         QString problem;
         const bool opened = output.open(folder, problem);
         if (opened)
-            output.protect(archivePath);
+            output.protect(archivePath, QStringLiteral("it is the archive being read"));
         for (size_t first; (first = nextRun.fetch_add(kRun)) < count;) {
             for (size_t i = first; i < std::min(count, first + kRun); ++i) {
                 if (leftOut[i]) // its first copy's warning says so

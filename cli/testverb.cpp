@@ -9,6 +9,7 @@
 #include "entrydata.h"
 #include "gfxcorecodec.h"
 #include "heldfile.h"
+#include "pathrules.h"
 #include "picturefile.h"
 #include "report.h"
 #include "safepath.h"

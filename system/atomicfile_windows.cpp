@@ -1,6 +1,6 @@
 #include "atomicfile.h"
 
-#include "safepath.h"
+#include "pathrules.h"
 #include "windowsfs.h"
 
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // The rules for names that Windows would write somewhere other than they say:
 // pure functions, so the same table runs on every system.
 
-#include "safepath.h"
+#include "pathrules.h"
 
 #include <QtTest>
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "heldfile.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -42,7 +44,7 @@ public:
     QStringList warnings;
 
 private:
-    bool isExcluded(quint64 device, quint64 inode) const;
+    bool isExcluded(const FileIdentity &identity) const;
 
     std::vector<std::pair<quint64, quint64>> excluded; // device and inode
 };

@@ -1,4 +1,4 @@
-#include "safepath.h"
+#include "pathrules.h"
 
 QString systemNameProblem(const QStringList &components)
 {

@@ -86,7 +86,7 @@ bool HeldFile::isUnchanged() const
 HeldFile::Lock HeldFile::lockExclusive() const
 {
     // Windows locks keep others from reading the bytes they cover: one byte
-    // far past any end is locked, so readers of the archive go on reading.
+    // far past any end is locked, so readers of the file go on reading.
     OVERLAPPED at = {};
     at.Offset = 0xFFFFFFFF;
     at.OffsetHigh = 0x7FFFFFFF;

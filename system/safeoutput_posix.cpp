@@ -34,8 +34,9 @@ bool SafeOutput::open(const QString &folder, QString &problem)
     return true;
 }
 
-void SafeOutput::protect(const QString &path)
+void SafeOutput::protect(const QString &path, const QString &reason)
 {
+    guardedReason = reason;
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) == 0) {
         guarded = true;

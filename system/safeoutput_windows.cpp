@@ -43,8 +43,9 @@ bool SafeOutput::open(const QString &folder, QString &problem)
     return true;
 }
 
-void SafeOutput::protect(const QString &path)
+void SafeOutput::protect(const QString &path, const QString &reason)
 {
+    guardedReason = reason;
     const HANDLE file = CreateFileW(windowsfs::longPath(path).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);

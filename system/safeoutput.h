@@ -18,8 +18,9 @@ public:
     // Creates the folder if needed and opens it. False, with `problem` set,
     // when it cannot.
     bool open(const QString &folder, QString &problem);
-    // The file at `path` (the archive being read) is never replaced.
-    void protect(const QString &path);
+    // The file at `path` is never replaced: a file started at its name is
+    // refused with `reason` (the file being read, say).
+    void protect(const QString &path, const QString &reason);
 
     // Starts `file` at `components` below the folder, creating the folders
     // between. An existing file may be replaced only with `overwrite`. False,
@@ -44,4 +45,5 @@ private:
     QStringList lastFolders;
     bool guarded = false;
     FileIdentity guardedFile; // device and inode only
+    QString guardedReason;
 };

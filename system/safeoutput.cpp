@@ -6,14 +6,14 @@ bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile
                        QString &problem)
 {
     existed = false;
-    // Entries come folder by folder: the folder of the last one is held, and
-    // an entry in the same folder starts from it rather than from the top.
+    // Files mostly come folder by folder: the folder of the last one is
+    // held, and a file in the same folder starts from it, not from the top.
     const QStringList folders = components.mid(0, components.size() - 1);
     const bool again = hasLast && folders == lastFolders;
     OpenFolder dir = again ? lastFolder : root;
     bool own = false; // `dir` is a folder opened on the way down
-    // Half-way down, the folder reached is let go; at the entry's own
-    // folder, it is kept for the next entry.
+    // Half-way down, the folder reached is let go; at the file's own
+    // folder, it is kept for the next file.
     auto drop = [&] {
         if (own)
             release(dir);
@@ -48,7 +48,7 @@ bool SafeOutput::start(const QStringList &components, bool overwrite, AtomicFile
             refusal = QStringLiteral("a folder is in the way");
         else if (guarded && identity.device == guardedFile.device &&
                  identity.inode == guardedFile.inode)
-            refusal = QStringLiteral("it is the archive being read");
+            refusal = guardedReason;
         else if ((existed = !overwrite))
             refusal = QStringLiteral("already exists (--overwrite replaces it)");
         if (!refusal.isEmpty()) {
