@@ -1,5 +1,7 @@
 #include "bigbuilder.h"
 
+#include "testdata.h"
+
 #include <QFile>
 
 #include <vector>
@@ -34,4 +36,17 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray sampleText()
+{
+    return testdata::text(20000);
+}
+
+QVector<SampleEntry> sampleEntries()
+{
+    return {{"data\\art\\logo.tga", "TGA bytes"},
+            {"data\\notes.txt", sampleText(), true},
+            {"readme", "plain"},
+            {"music.mp3", ""}};
 }

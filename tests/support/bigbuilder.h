@@ -14,5 +14,10 @@ QByteArray bigHeader(quint32 entryCount, quint32 archiveSize = 0, quint32 header
 // One directory record; `terminated` false leaves off the path's 0 byte.
 QByteArray bigRecord(qint32 offset, qint32 size, const QByteArray &path, bool terminated = true);
 
+// A small archive's entries, for the verbs' tests: a picture in a folder, a
+// Refp-compressed text (sampleText()), a plain entry and an empty one.
+QVector<SampleEntry> sampleEntries();
+QByteArray sampleText();
+
 // Writes `bytes` to `path`; false when it cannot.
 bool writeFile(const QString &path, const QByteArray &bytes);
