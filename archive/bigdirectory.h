@@ -11,8 +11,8 @@
 #include <QByteArray>
 
 #include <algorithm>
-#include <limits>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <utility>

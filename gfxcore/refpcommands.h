@@ -55,7 +55,6 @@ inline size_t matchCost(size_t length, size_t offset)
     return 4 * ((length + kMaxMatch - 1) / kMaxMatch);
 }
 
-
 struct Match
 {
     size_t length = 0;
