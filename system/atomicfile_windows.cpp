@@ -416,6 +416,23 @@ bool AtomicFile::replaceChecked(const FileIdentity &expected)
         return raced();
     if (!ReplaceFileW(name.c_str(), ours.c_str(), aside.c_str(), kReplaceFlags, nullptr, nullptr)) {
         const DWORD error = GetLastError();
+        // The replacement takes two renames, and may fail between them
+        // (another program's file came to the name): the file moved to the
+        // backup's name then goes back, unless another took its place,
+        // which replaced it as that program meant.
+        if (GetFileAttributesW(aside.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            !MoveFileExW(aside.c_str(), name.c_str(), 0)) {
+            if (!holds(aside, expected)) {
+                failure = QStringLiteral("cannot write %1: another program changed it meanwhile, "
+                                         "and its file could not be put back: it is %2 beside it")
+                              .arg(shown, QString::fromStdWString(aside));
+                DeleteFileW(ours.c_str());
+                return false;
+            }
+            DeleteFileW(aside.c_str());
+        }
+        if (!holds(name, expected))
+            return raced();
         failure = QStringLiteral("cannot write %1: %2").arg(shown, windowsfs::message(error));
         DeleteFileW(ours.c_str());
         return false;

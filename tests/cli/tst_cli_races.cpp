@@ -13,12 +13,6 @@
 #include <atomic>
 #include <thread>
 
-#if defined(Q_OS_WIN)
-#include <windows.h>
-#else
-#include <cstdio>
-#endif
-
 class TestCliRaces : public QObject
 {
     Q_OBJECT
@@ -33,22 +27,6 @@ private:
     QString path(const QString &name) const { return dir->filePath(name); }
     std::unique_ptr<QTemporaryDir> dir;
 };
-
-namespace {
-
-// Renames `from` over `to`, as `mv` does.
-bool renameOver(const QString &from, const QString &to)
-{
-#if defined(Q_OS_WIN)
-    return MoveFileExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(from).utf16()),
-                       reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(to).utf16()),
-                       MOVEFILE_REPLACE_EXISTING);
-#else
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-#endif
-}
-
-} // namespace
 
 void TestCliRaces::init()
 {

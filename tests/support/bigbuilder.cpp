@@ -2,7 +2,14 @@
 
 #include "testdata.h"
 
+#include <QDir>
 #include <QFile>
+
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#else
+#include <cstdio>
+#endif
 
 #include <vector>
 
@@ -49,4 +56,19 @@ QVector<SampleEntry> sampleEntries()
             {"data\\notes.txt", sampleText(), true},
             {"readme", "plain"},
             {"music.mp3", ""}};
+}
+
+bool renameOver(const QString &from, const QString &to)
+{
+#if defined(Q_OS_WIN)
+    // A file held open cannot be renamed over, but replaced, as programs
+    // that save safely replace it.
+    const std::wstring source = QDir::toNativeSeparators(from).toStdWString(),
+                       target = QDir::toNativeSeparators(to).toStdWString();
+    return ReplaceFileW(target.c_str(), source.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                        nullptr, nullptr) ||
+           MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+#else
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+#endif
 }

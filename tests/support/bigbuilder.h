@@ -21,3 +21,7 @@ QByteArray sampleText();
 
 // Writes `bytes` to `path`; false when it cannot.
 bool writeFile(const QString &path, const QByteArray &bytes);
+// Renames `from` over `to`, replacing what is there as `mv` does; on
+// Windows, as programs that save safely do (ReplaceFile), which also
+// replaces a file that another process holds open.
+bool renameOver(const QString &from, const QString &to);
