@@ -127,6 +127,15 @@ void hostileWork(Files &f)
         QByteArray(35000, '\xFF');
     // A whole-file compressed archive of one entry with a 16 MiB path.
     f["long-path.big"] = refpCompress(big({{QByteArray(16 << 20, 'p'), "x"}}));
+    // A 64 x 64 picture of six Refp blocks, each unpacking 14 MiB of a
+    // block far wider than the picture and failing at its stop command.
+    QByteArray failing =
+        refpCompress(tpiBlockBytes({0x7D, 65535, 56, QByteArray(65535 * 56 * 4, 0)}));
+    failing[failing.size() - 1] = char(0xE0);
+    QByteArray blocks = tpiHeader(64, 64, 6, true);
+    for (int i = 0; i < 6; ++i)
+        blocks += le32(quint32(failing.size())) + failing;
+    f["failing-blocks.tpi"] = blocks;
     // A good picture cut short, and its header alone.
     const QByteArray good = makeTpi(64, 64, {tpiBlockOf(patternImage(64, 64, true), 0x7D)});
     f["cut-1000.tpi"] = good.left(1000);

@@ -19,6 +19,16 @@ constexpr uint32_t kRefp = 0x70666552;  // "Refp" in file order
 constexpr size_t kBlockHeader = 16;
 // Bytes a compressed block may always unpack to, whatever the picture's size.
 constexpr uint64_t kWorthUnpacking = 16u << 20;
+// What all the blocks of a picture may unpack to together, blocks that fail
+// included: what one block may, and a little per block for its header and
+// the rounding of its cells. A block that fails is not placed, so the next
+// lands where it would have: without a bound for all of them, each could
+// unpack the most again.
+inline uint64_t unpackingBudget(int width, int height, size_t blocks)
+{
+    return std::max<uint64_t>(uint64_t(width) * uint64_t(height) * 8, kWorthUnpacking) +
+           uint64_t(blocks) * 64;
+}
 
 inline unsigned little16(const uchar *p)
 {
@@ -330,6 +340,8 @@ bool TpiDecoder::load(const uchar *data, quint32 size)
     // rows that show.
     int64_t x0 = 0, y0 = 0;
     std::unique_ptr<uchar[]> unpacked;
+    unpackedBytes = 0;
+    const uint64_t budget = unpackingBudget(width(), height(), records.size());
     for (size_t i = 0; i < records.size(); ++i) {
         const Record &r = records[i];
         if (r.missing > 0)
@@ -363,8 +375,17 @@ bool TpiDecoder::load(const uchar *data, quint32 size)
                            .arg(height()));
             continue;
         }
+        if (compressed && unpackedBytes + want > budget) {
+            noteDamage(QStringLiteral("block %1 would unpack past what a %2 x %3 picture can "
+                                      "use")
+                           .arg(i + 1)
+                           .arg(width())
+                           .arg(height()));
+            continue;
+        }
         const uchar *block = r.stored;
         if (compressed) {
+            unpackedBytes += want; // charged before it starts, whatever comes of it
             unpacked.reset(new (std::nothrow) uchar[want]);
             if (!unpacked)
                 return showDecodeError(

@@ -14,8 +14,10 @@
 // picture stays transparent, and damage() names the first such fault.
 //
 // The work is bounded by the picture, not by what the blocks declare: a
-// block outside the picture is read no further than its header, and a
-// compressed block is unpacked only as far as its rows that show. The
+// block outside the picture is read no further than its header, a
+// compressed block is unpacked only as far as its rows that show, and all
+// the blocks together, those that fail included, unpack no more than eight
+// times the picture's pixels (at least 16 MiB) and 64 bytes a block. The
 // picture is allocated once a block really has pixels for it.
 class TpiDecoder
 {
@@ -33,6 +35,9 @@ public:
     // for callers that must not pass a damaged picture off as whole; empty
     // when every block was whole.
     QString damage() const { return problem; }
+    // Bytes the last load() unpacked, blocks that failed included: what the
+    // bound above holds.
+    quint64 unpackedBytes = 0;
 
 private:
     void noteDamage(const QString &text);

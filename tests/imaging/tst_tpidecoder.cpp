@@ -83,6 +83,7 @@ private slots:
     void dxt();
     void compressedBlocks();
     void workStopsAtThePicture();
+    void failingBlocksShareOneBudget();
     void refused_data();
     void refused();
     void cutShort_data();
@@ -283,6 +284,25 @@ void TestTpiDecoder::workStopsAtThePicture()
     tpi[14] = char(4096 & 0xFF);
     tpi[15] = char(4096 >> 8);
     QCOMPARE(damageOf(tpi), QString("block 1 does not unpack"));
+}
+
+void TestTpiDecoder::failingBlocksShareOneBudget()
+{
+    // Blocks far wider than the picture whose streams unpack 14 MiB each and
+    // then fail: none is placed, so each lands where the one before would
+    // have. Together they unpack no more than one block may.
+    const TpiBlock wide{0x7D, 65535, 56, QByteArray(65535 * 56 * 4, '\0')};
+    QByteArray tpi = makeTpi(64, 64, {wide, wide, wide, wide}, true);
+    for (int at = 20, i = 0; i < 4; ++i) {
+        at += 4 + int(qFromLittleEndian<quint32>(tpi.constData() + at));
+        tpi[at - 1] = char(0xE0); // its stop command, damaged
+    }
+    TpiDecoder decoder;
+    QVERIFY(decoder.load(reinterpret_cast<const uchar *>(tpi.constData()), quint32(tpi.size())));
+    QCOMPARE(decoder.damage(), QString("block 1 does not unpack"));
+    QVERIFY2(decoder.unpackedBytes <= (16u << 20) + 4 * 64,
+             qPrintable(QString::number(decoder.unpackedBytes)));
+    QVERIFY(decoder.unpackedBytes > 14u << 20); // the first was tried
 }
 
 void TestTpiDecoder::cutShort_data()
