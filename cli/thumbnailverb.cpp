@@ -21,6 +21,7 @@ namespace {
 // A thumbnailer runs on every file a user merely looks at: whatever the
 // file, it stays within these bounds (well under 1 s and 256 MiB).
 constexpr quint64 kMaxPixels = quint64(1) << 24; // 64 MiB of picture
+constexpr quint64 kMaxAspect = 4096;             // long side over short side
 constexpr quint64 kMaxEntryBytes = 64ull << 20;  // stored or unpacked
 constexpr quint32 kMaxEntriesRead = 100000;      // of an archive's directory
 constexpr int kMaxPicturesTried = 4;             // that fail, before giving up
@@ -84,8 +85,9 @@ int runThumbnail(const QStringList &arguments)
                        "smoothly scaled, never enlarged) of a PNG, TGA or TPI picture, or of\n"
                        "a BIG archive's first picture entry in directory order (the first\n"
                        "that decodes). Made for file managers, it keeps within a fixed\n"
-                       "budget whatever the file: pictures of at most 2^24 pixels, entries\n"
-                       "of at most 64 MiB. Exit status 1 when there is no picture."));
+                       "budget whatever the file: pictures of at most 2^24 pixels, neither\n"
+                       "side over 4096 times the other, entries of at most 64 MiB. Exit\n"
+                       "status 1 when there is no picture."));
     const QCommandLineOption sizeOption({QStringLiteral("s"), QStringLiteral("size")},
                                         QStringLiteral("Longest side, in pixels (default 256)."),
                                         QStringLiteral("SIZE"), QStringLiteral("256"));
@@ -102,6 +104,7 @@ int runThumbnail(const QStringList &arguments)
     const QStringList paths = verb.parser.positionalArguments();
 
     setImageSizeLimit(kMaxPixels);
+    setImageShapeLimit(kMaxAspect);
     // Decoders speak of each picture they cannot show; only the outcome is told.
     QStringList messages;
     const vorland::Reporter previous =

@@ -136,6 +136,10 @@ void hostileWork(Files &f)
     for (int i = 0; i < 6; ++i)
         blocks += le32(quint32(failing.size())) + failing;
     f["failing-blocks.tpi"] = blocks;
+    // A PNG of one column of a million rows: every row costs the decoder.
+    QImage column(1, 1000000, QImage::Format_ARGB32);
+    column.fill(Qt::red);
+    f["column-1000000.png"] = makePng(column, {6});
     // A good picture cut short, and its header alone.
     const QByteArray good = makeTpi(64, 64, {tpiBlockOf(patternImage(64, 64, true), 0x7D)});
     f["cut-1000.tpi"] = good.left(1000);

@@ -2,6 +2,7 @@
 
 #include "report.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -16,6 +17,7 @@ template <unsigned max> std::array<uint8_t, max + 1> expansionTable()
 }
 
 uint64_t sizeLimit = uint64_t(1) << 28;
+uint64_t shapeLimit = 0;
 
 const std::array<uint8_t, 32> fiveBits = expansionTable<31>();
 const std::array<uint8_t, 64> sixBits = expansionTable<63>();
@@ -53,14 +55,31 @@ void setImageSizeLimit(uint64_t pixels)
     sizeLimit = pixels;
 }
 
+uint64_t imageShapeLimit()
+{
+    return shapeLimit;
+}
+
+void setImageShapeLimit(uint64_t ratio)
+{
+    shapeLimit = ratio;
+}
+
 bool checkImageSize(uint64_t width, uint64_t height)
 {
-    if (width * height <= sizeLimit)
-        return true;
-    return showDecodeError(QStringLiteral("Image too large: %1 x %2 pixels (at most %3 pixels)")
-                               .arg(width)
-                               .arg(height)
-                               .arg(sizeLimit));
+    if (width * height > sizeLimit)
+        return showDecodeError(QStringLiteral("Image too large: %1 x %2 pixels (at most %3 pixels)")
+                                   .arg(width)
+                                   .arg(height)
+                                   .arg(sizeLimit));
+    const uint64_t shortSide = std::min(width, height), longSide = std::max(width, height);
+    if (shapeLimit > 0 && shortSide > 0 && longSide > shapeLimit * shortSide)
+        return showDecodeError(QStringLiteral("Image too narrow: %1 x %2 pixels (one side at "
+                                              "most %3 times the other)")
+                                   .arg(width)
+                                   .arg(height)
+                                   .arg(shapeLimit));
+    return true;
 }
 
 bool checkImageData(uint64_t width, uint64_t height, uint64_t fillable, const QString &tooShort)

@@ -35,7 +35,14 @@ inline uint8_t alphaFromBit(unsigned bit)
 uint64_t imageSizeLimit();
 void setImageSizeLimit(uint64_t pixels);
 
-// True when width x height is within the limit; otherwise tells the user.
+// The most a picture's long side may be over its short side, 0 for no
+// bound (the default). A thumbnailer sets one: past its size, the short
+// side of the thumbnail would be under a pixel, and decoding a picture of
+// millions of rows costs per row whatever its pixels.
+uint64_t imageShapeLimit();
+void setImageShapeLimit(uint64_t ratio);
+
+// True when width x height is within the limits; otherwise tells the user.
 bool checkImageSize(uint64_t width, uint64_t height);
 
 // Pixels a picture may have beyond those its data can fill: a file cut short

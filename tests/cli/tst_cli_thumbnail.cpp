@@ -60,6 +60,10 @@ void TestCliThumbnail::thumbnails_data()
         << 256 << QSize(256, 64);
     QTest::newRow("archive without pictures")
         << "d.big" << makeBig({{"readme.ini", "x"}, {"data.bin", "y"}}) << 256 << QSize();
+    QImage narrow(1, 5000, QImage::Format_ARGB32);
+    narrow.fill(Qt::red);
+    QTest::newRow("too narrow for any thumbnail")
+        << "n.png" << makePng(narrow, {6}) << 256 << QSize();
     QTest::newRow("not a picture")
         << "e.tpi" << QByteArray("1IPT but nothing else") << 256 << QSize();
 }
