@@ -150,97 +150,159 @@ void checkDirectory(const BigArchive &archive, const std::vector<const BigEntry 
     }
 }
 
-// Reads each chosen entry whole and unpacks it when it is compressed; with
-// `pictures`, decodes its picture too.
+// The stored bytes of entries, read through a window of the file, many
+// entries at a time. An entry larger than the window goes into a buffer of
+// its own when it must be whole (to be unpacked or decoded); else it is
+// read through the window in turns, only to see that it reads.
+class StoredBytes
+{
+public:
+    explicit StoredBytes(const BigArchive &archive) : archive(archive) {}
+
+    // The entry's stored bytes. Null with `problem` set when they cannot be
+    // read; null with `problem` empty when, not `whole`, they were read in
+    // turns and are not held.
+    const char *read(const BigEntry &entry, bool whole, QString &problem)
+    {
+        const size_t length = size_t(archive.presentBytes(entry));
+        const quint64 offset = quint32(entry.offset);
+        if (const char *image = archive.keptImage())
+            return image + offset;
+        if (length > kWindow && whole) {
+            char *buffer = large.get(length + 1);
+            if (buffer && archive.file()->readAt(buffer, length, offset) == int64_t(length))
+                return buffer;
+            problem = buffer ? QStringLiteral("it cannot be read: %1").arg(systemError())
+                             : QStringLiteral("Not enough memory to read it");
+            return nullptr;
+        }
+        char *buffer = window.get(kWindow);
+        if (!buffer) {
+            problem = QStringLiteral("Not enough memory to read it");
+            return nullptr;
+        }
+        if (length <= kWindow && offset >= start && offset + length <= end)
+            return buffer + (offset - start);
+        // Small: the window is filled from here, for the entries that follow.
+        for (size_t at = 0; at < std::max<size_t>(length, 1); at += kWindow) {
+            const size_t piece = std::min(kWindow, length - at);
+            const int64_t got =
+                archive.file()->readAt(buffer, length <= kWindow ? kWindow : piece, offset + at);
+            start = offset + at;
+            end = start + quint64(std::max<int64_t>(got, 0));
+            if (got < int64_t(piece)) {
+                problem = QStringLiteral("it cannot be read: %1").arg(systemError());
+                start = end = 0;
+                return nullptr;
+            }
+        }
+        return length <= kWindow ? buffer : nullptr;
+    }
+
+    // Whether the entry's first bytes say that it is a Refp stream.
+    bool compressed(const BigEntry &entry) const
+    {
+        const size_t length = size_t(archive.presentBytes(entry));
+        const size_t n = std::min<size_t>(length, 16);
+        char head[16];
+        const char *bytes = archive.keptImage();
+        if (bytes)
+            bytes += quint32(entry.offset);
+        else if (archive.file()->readAt(head, n, quint32(entry.offset)) == int64_t(n))
+            bytes = head;
+        return bytes && entryForm(bytes, n, length) != EntryForm::Stored;
+    }
+
+private:
+    static constexpr size_t kWindow = 8u << 20;
+    const BigArchive &archive;
+    Buffer window, large;
+    quint64 start = 0, end = 0; // the bytes of the file the window holds
+};
+
+// Reads each chosen entry and unpacks it when it is compressed; with
+// `pictures`, decodes its picture too. Entries that share a stream (the
+// same offset and size) are read and unpacked once, and decoded once for
+// each kind of picture their names give. All the unpacking together stays
+// within what the archive's bytes can produce (257 times them), so that
+// overlapping streams cannot multiply the work.
 void checkData(const BigArchive &archive, std::vector<const BigEntry *> chosen, bool pictures,
                std::vector<Problem> &problems)
 {
-    // In file order: one pass over the archive.
+    // In file order, one pass over the archive; a stream's entries together.
     std::stable_sort(chosen.begin(), chosen.end(), [](const BigEntry *a, const BigEntry *b) {
-        return quint32(a->offset) < quint32(b->offset);
+        return std::make_pair(quint32(a->offset), quint32(a->size)) <
+               std::make_pair(quint32(b->offset), quint32(b->size));
     });
-    // Entries are read through a window of the file, many at a time.
-    constexpr size_t kWindow = 8u << 20;
-    Buffer window, stored, unpacked;
-    quint64 windowStart = 0, windowEnd = 0;
+    const quint64 budget = std::max<quint64>(archive.imageSize, 1u << 20) * 257;
+    quint64 spent = 0;
+    StoredBytes reader(archive);
+    Buffer unpacked;
     QStringList said;
     const vorland::Reporter previous =
         vorland::setReporter([&](const QString &message) { said << message; });
-    for (const BigEntry *entry : chosen) {
-        const size_t length = size_t(archive.presentBytes(*entry));
-        const quint64 offset = quint32(entry->offset);
-        const char *bytes = archive.keptImage();
-        if (bytes) {
-            bytes += offset;
-        } else if (length <= kWindow) {
-            if (offset < windowStart || offset + length > windowEnd) {
-                char *buffer = window.get(kWindow);
-                const int64_t got = buffer ? archive.file()->readAt(buffer, kWindow, offset) : -1;
-                windowStart = offset;
-                windowEnd = offset + quint64(qMax<int64_t>(got, 0));
-                if (got < 0 || offset + length > windowEnd) {
-                    windowEnd = windowStart;
-                    problems.push_back(
-                        {entry, QStringLiteral("it cannot be read: %1")
-                                    .arg(buffer ? systemError() : QStringLiteral("no memory"))});
-                    continue;
+    auto kindOf = [&](const BigEntry *entry) {
+        return pictures ? pictureKindByName(entry->pathText()) : PictureKind::Unknown;
+    };
+    for (size_t first = 0, next; first < chosen.size(); first = next) {
+        const BigEntry &stream = *chosen[first];
+        bool anyPicture = false;
+        for (next = first; next < chosen.size() && chosen[next]->offset == stream.offset &&
+                           chosen[next]->size == stream.size;
+             ++next)
+            anyPicture = anyPicture || kindOf(chosen[next]) != PictureKind::Unknown;
+
+        // The stream's own problems, and its bytes unpacked.
+        QStringList found;
+        const bool compressed = reader.compressed(stream);
+        QString problem;
+        const char *bytes = reader.read(stream, compressed || anyPicture, problem);
+        size_t length = size_t(archive.presentBytes(stream));
+        if (!problem.isEmpty()) {
+            found << problem;
+        } else if (bytes && compressed) {
+            const uint32_t n = GfxCoreCodec::unpackedSize(bytes, length);
+            char *out = nullptr;
+            if (entryForm(bytes, std::min<size_t>(length, 16), length) == EntryForm::Undecodable)
+                found << QStringLiteral("it %1").arg(undecodableText());
+            else if (spent + n > budget)
+                found << QStringLiteral("it is not unpacked: the entries before it unpacked "
+                                        "all that the archive's bytes can hold, overlapping");
+            else if (!(out = unpacked.get(size_t(n) + 1)))
+                found << QStringLiteral("Not enough memory to unpack it (%1 bytes)").arg(n);
+            else if (!GfxCoreCodec::unpack(bytes, length, out, n))
+                found << QStringLiteral("it %1").arg(undecodableText());
+            spent += n;
+            bytes = found.isEmpty() ? out : nullptr;
+            length = n;
+        }
+
+        // Each entry: the stream's problems, and its picture's.
+        QHash<int, QStringList> byKind;
+        for (size_t i = first; i < next; ++i) {
+            for (const QString &text : qAsConst(found))
+                problems.push_back({chosen[i], text});
+            const PictureKind kind = kindOf(chosen[i]);
+            if (kind == PictureKind::Unknown || !bytes)
+                continue;
+            if (!byKind.contains(int(kind))) {
+                QStringList &seen = byKind[int(kind)];
+                said.clear();
+                if (length > 0xFFFFFFFFu) {
+                    seen << QStringLiteral("its picture is too large to decode");
+                } else {
+                    const DecodedPicture picture = decodePicture(
+                        kind, reinterpret_cast<const uchar *>(bytes), quint32(length));
+                    if (!picture.ok)
+                        seen << QStringLiteral("its picture does not decode: %1")
+                                    .arg(said.value(0, QStringLiteral("no reason given")));
+                    else if (!picture.damage.isEmpty())
+                        seen << QStringLiteral("its picture is damaged: %1").arg(picture.damage);
                 }
             }
-            bytes = window.get(kWindow) + (offset - windowStart);
-        } else {
-            char *buffer = stored.get(length + 1);
-            if (!buffer) {
-                problems.push_back({entry, QStringLiteral("Not enough memory to read it")});
-                continue;
-            }
-            if (archive.file()->readAt(buffer, length, quint32(entry->offset)) != int64_t(length)) {
-                problems.push_back(
-                    {entry, QStringLiteral("it cannot be read: %1").arg(systemError())});
-                continue;
-            }
-            bytes = buffer;
+            for (const QString &text : byKind.value(int(kind)))
+                problems.push_back({chosen[i], text});
         }
-        size_t working = length;
-        switch (entryForm(bytes, std::min<size_t>(length, 16), length)) {
-        case EntryForm::Stored: break;
-        case EntryForm::Undecodable:
-            problems.push_back({entry, QStringLiteral("it %1").arg(undecodableText())});
-            break;
-        case EntryForm::Compressed: {
-            const uint32_t n = GfxCoreCodec::unpackedSize(bytes, length);
-            char *out = unpacked.get(size_t(n) + 1);
-            if (!out) {
-                problems.push_back({entry, QStringLiteral("Not enough memory to unpack it "
-                                                          "(%1 bytes)")
-                                               .arg(n)});
-                continue;
-            }
-            if (!GfxCoreCodec::unpack(bytes, length, out, n)) {
-                problems.push_back({entry, QStringLiteral("it %1").arg(undecodableText())});
-                continue;
-            }
-            bytes = out;
-            working = n;
-            break;
-        }
-        }
-        const PictureKind kind =
-            pictures ? pictureKindByName(entry->pathText()) : PictureKind::Unknown;
-        if (kind == PictureKind::Unknown)
-            continue;
-        if (working > 0xFFFFFFFFu) {
-            problems.push_back({entry, QStringLiteral("its picture is too large to decode")});
-            continue;
-        }
-        said.clear();
-        const DecodedPicture picture =
-            decodePicture(kind, reinterpret_cast<const uchar *>(bytes), quint32(working));
-        if (!picture.ok)
-            problems.push_back({entry, QStringLiteral("its picture does not decode: %1")
-                                           .arg(said.value(0, QStringLiteral("no reason given")))});
-        else if (!picture.damage.isEmpty())
-            problems.push_back(
-                {entry, QStringLiteral("its picture is damaged: %1").arg(picture.damage)});
     }
     vorland::setReporter(previous);
 }
@@ -255,8 +317,10 @@ int runTest(const QStringList &arguments)
                        "archive: entries past its end or over its directory, entries\n"
                        "that overlap, paths given twice, names extract would refuse, a\n"
                        "name that is both a file and a folder, and every Refp-compressed\n"
-                       "entry unpacked whole. One line per problem, then \"N entries,\n"
-                       "N problems\"; exit status 1 when there is any."));
+                       "entry unpacked whole (a stream that entries share, once; all of\n"
+                       "them, no more than 257 times the archive's bytes). One line per\n"
+                       "problem, then \"N entries, N problems\"; exit status 1 when there\n"
+                       "is any."));
     const QCommandLineOption picturesOption(
         QStringLiteral("pictures"), QStringLiteral("Decode every PNG, TGA and TPI entry too."));
     const QCommandLineOption jsonOption(

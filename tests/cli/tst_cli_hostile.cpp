@@ -35,7 +35,10 @@ void TestCliHostile::corpus_data()
         const QString name = QFileInfo(file).fileName();
         QList<QStringList> runs;
         if (suffix == "big")
-            runs = {{"info", "--json", file}, {"list", file}, {"extract", file, "-o", "@OUT@"}};
+            runs = {{"info", "--json", file},
+                    {"list", file},
+                    {"test", "--pictures", file},
+                    {"extract", file, "-o", "@OUT@"}};
         else if (suffix == "refp")
             runs = {{"decompress", file, "@OUT@/out.bin"}};
         else if (suffix == "png" || suffix == "tga" || suffix == "tpi")

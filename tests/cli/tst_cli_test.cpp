@@ -3,6 +3,7 @@
 
 #include "bigbuilder.h"
 #include "clirunner.h"
+#include "testdata.h"
 
 #include <QtTest>
 
@@ -79,6 +80,32 @@ void TestCliTest::problems_data()
         << QStringList{"test", cases} << 1
         << QByteArray("data\\a.INI: it differs only in case from Data\\A.ini: extract on "
                       "Windows, or into a folder that ignores case, writes only one");
+    // Streams shared and overlapping: each is unpacked once, and together
+    // they unpack no more than 257 times the archive's bytes.
+    const QByteArray zeros = refpCompress(QByteArray(16 << 20, '\0'));
+    auto overlapping = [&](int start) {
+        QByteArray records;
+        for (int i = 0; i < 24; ++i)
+            records += bigRecord(start, zeros.size() + i, "z" + QByteArray::number(i) + ".ini");
+        return records;
+    };
+    const int start = 16 + overlapping(0).size();
+    writeFile(dir.filePath("overlap.big"), bigHeader(24, start + zeros.size() + 24, start) +
+                                               overlapping(start) + zeros + QByteArray(24, 'x'));
+    QTest::newRow("overlapping streams past the budget")
+        << QStringList{"test", dir.filePath("overlap.big")} << 1
+        << QByteArray("z16.ini: it is not unpacked: the entries before it unpacked all that the "
+                      "archive's bytes can hold, overlapping");
+    const QByteArray cut = refpCompress(testdata::text(5000)).chopped(2);
+    const QByteArray two = bigRecord(44, cut.size(), "a.tpi") + bigRecord(44, cut.size(), "b.tpi");
+    const QString shared = dir.filePath("shared.big");
+    writeFile(shared, bigHeader(2, 44 + cut.size(), 44) + two + cut);
+    QTest::newRow("a damaged stream, shared: the first")
+        << QStringList{"test", "--pictures", shared} << 1
+        << QByteArray("a.tpi: it looks Refp-compressed but does not decode");
+    QTest::newRow("a damaged stream, shared: the second")
+        << QStringList{"test", "--pictures", shared} << 1
+        << QByteArray("b.tpi: it looks Refp-compressed but does not decode");
     QTest::newRow("JSON") << QStringList{"test", "--json", twice, "cut.tpi"} << 0
                           << QByteArray("    \"problems\": [");
 }
