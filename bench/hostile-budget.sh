@@ -5,7 +5,13 @@
 # the file's bytes can legitimately decode to (a Refp stream at most 257
 # times its length, deflate 1032 times), and 2 s; for what runs on files no
 # person chose (the thumbnailer, render of a picture, the TPI plug-in read
-# by a plain Qt program), 256 MiB and 1 s whatever the file.
+# by a plain Qt program), 256 MiB and 1 s whatever the file. Then the same
+# for inputs made here at full size, each a known way to make work out of
+# few bytes, against 256 MiB and 1 s: TPI blocks that unpack 14 MiB and fail
+# (56 MB), a PNG of one column of 16,777,216 rows, 3,000 entries sharing one
+# stream of 16 MiB, a 4 MB archive compressed whole that unpacks to 1 GiB
+# (test may keep that once), and a 1.37 GB archive of stored entries
+# (sparse; its test may take what reading it takes).
 #   bench/hostile-budget.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,6 +22,29 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 printf '%-34s %-10s %10s %12s %8s %s\n' file verb "peak MiB" "budget MiB" seconds status
 worst=0
+# measure NAME BUDGET LIMIT PROGRAM ARGUMENTS...: one run, one line.
+measure() {
+    local name=$1 budget=$2 limit=$3 program=$4
+    shift 4
+    set +e
+    /usr/bin/time -f '%M %e' -o "$out/time" "$program" "$@" >/dev/null 2>&1
+    local status=$?
+    set -e
+    local kib seconds
+    read -r kib seconds < <(tail -n 1 "$out/time")
+    local peak=$((kib * 1024)) verdict=ok
+    if [ "$peak" -gt "$budget" ] || [ "$(echo "$seconds > $limit" | bc)" = 1 ] ||
+        { [ "$status" -gt 1 ] && [ "$program" = "$cli" ]; }; then
+        verdict=OVER
+        worst=1
+    fi
+    local verb=$1
+    [ "$program" = "$cli" ] || verb=plug-in
+    printf '%-34s %-10s %10.1f %12.1f %8.2f %s (exit %d)\n' "$name" "$verb" \
+        "$(echo "$peak / 1048576" | bc -l)" "$(echo "$budget / 1048576" | bc -l)" \
+        "$seconds" "$verdict" "$status"
+}
+
 for file in tests/data/hostile/*; do
     name=$(basename "$file")
     bytes=$(stat -c %s "$file")
@@ -24,7 +53,8 @@ for file in tests/data/hostile/*; do
     *) expansion=257 ;;
     esac
     case "$name" in
-    *.big) runs=("info --json $file" "list $file" "extract $file -o $out/x" "thumbnail $file $out/t.png") ;;
+    *.big) runs=("info --json $file" "list $file" "test --pictures $file" "extract $file -o $out/x"
+        "thumbnail $file $out/t.png") ;;
     *.refp) runs=("decompress $file $out/out.bin") ;;
     *.tpi) runs=("render $file -o $out/out.png" "thumbnail $file $out/t.png" "plug-in $file") ;;
     *.png | *.tga) runs=("render $file -o $out/out.png" "thumbnail $file $out/t.png") ;;
@@ -32,30 +62,84 @@ for file in tests/data/hostile/*; do
     esac
     for run in "${runs[@]}"; do
         rm -rf "$out/x" "$out/out.bin" "$out/out.png" "$out/t.png"
-        program=$cli
         budget=$(( (64 << 20) + 2 * bytes * expansion ))
         limit=2
         case "$run" in
         thumbnail* | render* | plug-in*) budget=$((256 << 20)) limit=1 ;;
         esac
-        arguments=$run
-        [ "${run%% *}" = plug-in ] && program="$build/bin/tpiread" arguments=$file
-        set +e
         # shellcheck disable=SC2086
-        /usr/bin/time -f '%M %e' -o "$out/time" "$program" $arguments >/dev/null 2>&1
-        status=$?
-        set -e
-        read -r kib seconds < <(tail -n 1 "$out/time")
-        peak=$((kib * 1024))
-        verdict=ok
-        if [ "$peak" -gt "$budget" ] || [ "$(echo "$seconds > $limit" | bc)" = 1 ] ||
-            { [ "$status" -gt 1 ] && [ "$program" = "$cli" ]; }; then
-            verdict=OVER
-            worst=1
+        if [ "${run%% *}" = plug-in ]; then
+            measure "$name" "$budget" "$limit" "$build/bin/tpiread" "$file"
+        else
+            measure "$name" "$budget" "$limit" "$cli" $run
         fi
-        printf '%-34s %-10s %10.1f %12.1f %8.2f %s (exit %d)\n' "$name" "${run%% *}" \
-            "$(echo "$peak / 1048576" | bc -l)" "$(echo "$budget / 1048576" | bc -l)" \
-            "$seconds" "$verdict" "$status"
     done
 done
+
+# The full-size rows, made here.
+made="$out/made"
+mkdir -p "$made"
+python3 - "$made" <<'PY'
+import struct, sys, zlib
+made = sys.argv[1]
+def png_column(rows):
+    raw = b"\0\x10\x20\x30\xff" * rows
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 1, rows, 8, 6, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+open(made + "/column-16777216.png", "wb").write(png_column(16777216))
+# A block of 65535 x 56 pixels of zeros, to be compressed by vorland-cli.
+open(made + "/block.raw", "wb").write(bytes([0x7D, 0, 0, 0]) + struct.pack("<HH", 65535, 56)
+                                      + bytes(8) + bytes(65535 * 56 * 4))
+open(made + "/zeros-16m", "wb").write(bytes(16 << 20))
+# 1.37 GB of stored entries, sparse.
+size, count = 700 << 20, 2
+names = [b"a.bin", b"b.bin"]
+start = 16 + sum(9 + len(n) for n in names)
+directory = b"".join(struct.pack(">II", start + i * size, size) + n + b"\0" for i, n in enumerate(names))
+with open(made + "/stored-1.37gb.big", "wb") as f:
+    f.write(b"BIGF" + struct.pack("<I", start + count * size) + struct.pack(">II", count, start) + directory)
+    f.truncate(start + count * size)
+# 1 GiB of archive with one entry of zeros, sparse, to be compressed whole.
+one = 1 << 30
+start = 16 + 9 + 5
+with open(made + "/whole.raw", "wb") as f:
+    f.write(b"BIGF" + struct.pack("<I", start + one) + struct.pack(">II", 1, start)
+            + struct.pack(">II", start, one) + b"z.bin\0")
+    f.truncate(start + one)
+PY
+"$cli" compress --level 1 "$made/block.raw" "$made/block.refp" 2>/dev/null
+"$cli" compress --level 1 "$made/zeros-16m" "$made/zeros.refp" 2>/dev/null
+"$cli" compress --level 1 "$made/whole.raw" "$made/whole-1gib.big" 2>/dev/null
+rm -f "$made/block.raw" "$made/zeros-16m" "$made/whole.raw"
+python3 - "$made" <<'PY'
+import struct, sys
+made = sys.argv[1]
+block = bytearray(open(made + "/block.refp", "rb").read())
+block[-1] = 0xE0 # its stop command, damaged
+count = 56000000 // (len(block) + 4)
+tpi = b"1IPT8888Refp" + struct.pack("<HHHH", 64, 64, count, 0)
+open(made + "/failing-blocks-56mb.tpi", "wb").write(
+    tpi + b"".join(struct.pack("<I", len(block)) + bytes(block) for _ in range(count)))
+stream = open(made + "/zeros.refp", "rb").read()
+names = [b"e%04d.ini" % i for i in range(3000)]
+start = 16 + sum(9 + len(n) for n in names)
+directory = b"".join(struct.pack(">II", start, len(stream)) + n + b"\0" for n in names)
+open(made + "/shared-stream-3000.big", "wb").write(
+    b"BIGF" + struct.pack("<I", start + len(stream)) + struct.pack(">II", 3000, start)
+    + directory + stream)
+PY
+fixed=$((256 << 20))
+measure failing-blocks-56mb.tpi $fixed 1 "$cli" thumbnail "$made/failing-blocks-56mb.tpi" "$out/t.png"
+measure failing-blocks-56mb.tpi $fixed 1 "$build/bin/tpiread" "$made/failing-blocks-56mb.tpi"
+measure column-16777216.png $fixed 1 "$cli" thumbnail "$made/column-16777216.png" "$out/t.png"
+measure shared-stream-3000.big $fixed 1 "$cli" test "$made/shared-stream-3000.big"
+# list and info need the directory alone; test keeps the unpacked archive,
+# once; reading 1.37 GB takes what the disk takes, memory is the budget.
+for verb in list info; do
+    measure whole-1gib.big $fixed 1 "$cli" $verb "$made/whole-1gib.big"
+done
+measure whole-1gib.big $(((1 << 30) + fixed)) 2 "$cli" test "$made/whole-1gib.big"
+measure stored-1.37gb.big $fixed 10 "$cli" test "$made/stored-1.37gb.big"
 exit $worst

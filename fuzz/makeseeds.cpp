@@ -140,16 +140,17 @@ void hostileWork(Files &f)
     QImage column(1, 1000000, QImage::Format_ARGB32);
     column.fill(Qt::red);
     f["column-1000000.png"] = makePng(column, {6});
-    // 300 entries sharing one 64 KB stream that unpacks to 16 MiB.
-    const QByteArray sixteen = refpCompress(QByteArray(16 << 20, 0));
+    // 200 entries sharing one 4 KB stream that unpacks to 1 MiB.
+    const QByteArray mebibyte = refpCompress(QByteArray(1 << 20, 0));
     QByteArray sharing;
-    for (int i = 0; i < 300; ++i)
-        sharing += record(0, quint32(sixteen.size()), "s" + QByteArray::number(1000 + i));
+    for (int i = 0; i < 200; ++i)
+        sharing += record(0, quint32(mebibyte.size()), "s" + QByteArray::number(1000 + i));
     const quint32 sharedStart = quint32(16 + sharing.size());
     sharing.clear();
-    for (int i = 0; i < 300; ++i)
-        sharing += record(sharedStart, quint32(sixteen.size()), "s" + QByteArray::number(1000 + i));
-    f["shared-stream-300.big"] = header(300) + sharing + sixteen;
+    for (int i = 0; i < 200; ++i)
+        sharing +=
+            record(sharedStart, quint32(mebibyte.size()), "s" + QByteArray::number(1000 + i));
+    f["shared-stream-200.big"] = header(200) + sharing + mebibyte;
     // A good picture cut short, and its header alone.
     const QByteArray good = makeTpi(64, 64, {tpiBlockOf(patternImage(64, 64, true), 0x7D)});
     f["cut-1000.tpi"] = good.left(1000);
