@@ -39,8 +39,11 @@ private slots:
 
 private:
     QString path(const QString &name) const { return dir->filePath(name); }
-    QString archive(const QString &name, const QByteArray &bytes);
-    QByteArray read(const QString &name) const;
+    QString archive(const QString &name, const QByteArray &bytes)
+    {
+        return writtenFile(path(name), bytes);
+    }
+    QByteArray read(const QString &name) const { return readFile(path(name)); }
     std::unique_ptr<QTemporaryDir> dir;
 };
 
@@ -54,20 +57,6 @@ void TestCliArchive::init()
 {
     dir = std::make_unique<QTemporaryDir>();
     QVERIFY(dir->isValid());
-}
-
-QString TestCliArchive::archive(const QString &name, const QByteArray &bytes)
-{
-    const QString p = path(name);
-    if (!writeFile(p, bytes))
-        qFatal("cannot write %s", qPrintable(p));
-    return p;
-}
-
-QByteArray TestCliArchive::read(const QString &name) const
-{
-    QFile file(path(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 void TestCliArchive::info()

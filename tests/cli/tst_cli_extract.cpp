@@ -42,15 +42,9 @@ private:
     QString path(const QString &name) const { return dir->filePath(name); }
     QString archive(const QString &name, const QByteArray &bytes)
     {
-        if (!writeFile(path(name), bytes))
-            qFatal("cannot write %s", qPrintable(path(name)));
-        return path(name);
+        return writtenFile(path(name), bytes);
     }
-    QByteArray read(const QString &name) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
+    QByteArray read(const QString &name) const { return readFile(path(name)); }
     std::unique_ptr<QTemporaryDir> dir;
 };
 

@@ -21,6 +21,10 @@ QByteArray sampleText();
 
 // Writes `bytes` to `path`; false when it cannot.
 bool writeFile(const QString &path, const QByteArray &bytes);
+// The bytes of the file at `path`, or "<missing>" when it cannot be read.
+QByteArray readFile(const QString &path);
+// Writes `bytes` to `path` and answers `path`; a test that cannot stops.
+QString writtenFile(const QString &path, const QByteArray &bytes);
 // Renames `from` over `to`, replacing what is there as `mv` does; on
 // Windows, as programs that save safely do (ReplaceFile), which also
 // replaces a file that another process holds open.
