@@ -245,12 +245,14 @@ uint64_t ArchiveFs::learn(int index) const
     if (learned[size_t(index)].compare_exchange_strong(expected, known,
                                                        std::memory_order_acq_rel) &&
         report) {
-        if (found.compressed() && found.unpackedSize > cacheBudget)
+        if (found.compressed() && found.unpackedSize + present > cacheBudget)
             report(QStringLiteral("%1 unpacks to %2 bytes, more than the mount's cache of "
-                                  "%3: it cannot be read (EFBIG)")
+                                  "%3 holds beside the %4 it is unpacked from: it cannot be "
+                                  "read (EFBIG)")
                        .arg(pathOf(index))
                        .arg(found.unpackedSize)
-                       .arg(cacheBudget));
+                       .arg(cacheBudget)
+                       .arg(present));
         if (found.form == EntryForm::Undecodable)
             report(QStringLiteral("%1 %2: it is shown as stored")
                        .arg(pathOf(index), undecodableText()));
@@ -280,7 +282,11 @@ void ArchiveFs::use(int index)
 std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error)
 {
     const Storage node = storage(file);
-    if (node.size > cacheBudget) {
+    // The stored copy it is unpacked from counts too, while it exists.
+    const BigEntry entry = entryOf(file);
+    const uint64_t length = archive.presentBytes(entry);
+    const uint64_t need = node.size + length;
+    if (need > cacheBudget) {
         error = EFBIG;
         return nullptr;
     }
@@ -297,19 +303,18 @@ std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error
         unpackedOne.wait(guard);
     }
     // Room for it: the least recently used that no open file holds go.
-    for (auto it = recent.end();
-         it != recent.begin() && alive + reserved + node.size > cacheBudget;) {
+    for (auto it = recent.end(); it != recent.begin() && alive + reserved + need > cacheBudget;) {
         --it;
         if (cache[*it].bytes.use_count() == 1) {
             cache.erase(*it);
             it = recent.erase(it);
         }
     }
-    if (alive + reserved + node.size > cacheBudget) {
+    if (alive + reserved + need > cacheBudget) {
         error = ENOMEM;
         return nullptr;
     }
-    reserved += node.size;
+    reserved += need;
     unpacking[file] = true;
     guard.unlock();
 
@@ -317,8 +322,6 @@ std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error
     // valid stream is more than a quarter larger than what it unpacks to: a
     // longer one is damage, and is not read into memory.
     std::shared_ptr<Bytes> bytes;
-    const BigEntry entry = entryOf(file);
-    const uint64_t length = archive.presentBytes(entry);
     std::unique_ptr<char[]> stored(
         length <= node.size + node.size / 4 + 64 ? new (std::nothrow) char[length] : nullptr);
     if (stored && readStored(entry, 0, length, stored.get()) == int64_t(length) &&
@@ -339,7 +342,7 @@ std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error
     stored.reset();
 
     guard.lock();
-    reserved -= node.size;
+    reserved -= need;
     unpacking.erase(file);
     if (bytes) {
         recent.push_front(file);

@@ -37,9 +37,10 @@
 // are unpacked on first use, once however many open them at the same time,
 // and kept in a cache bounded in bytes, the least recently used going
 // first. The bound holds for every unpacked byte alive, those of open files
-// included: an entry larger than the whole cache cannot be read (EFBIG), and
-// one that does not fit beside the files open now waits for none and gives
-// ENOMEM. Everything is safe to call from several threads at once.
+// included, and for the stored copies that entries are being unpacked from:
+// an entry larger, with its stored copy, than the whole cache cannot be read
+// (EFBIG), and one that does not fit beside the files open now waits for
+// none and gives ENOMEM. Everything is safe to call from several threads at once.
 class ArchiveFs
 {
 public:

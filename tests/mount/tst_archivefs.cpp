@@ -57,6 +57,16 @@ void TestArchiveFs::unpackedBytesStayWithinTheCache()
     const auto b = fs.unpacked(fs.child(0, "b"), error);
     QVERIFY(b);
     QCOMPARE(QByteArray(b->data.get(), int(b->size)), text.right(5000));
+
+    // The stored copy an entry is unpacked from counts as well: 5000 bytes
+    // and their stream do not fit in 5500.
+    const quint64 stored = archive.presentBytes(archive.entries[0]);
+    QVERIFY(stored > 500 && stored < 3000);
+    ArchiveFs tight(archive, false, 5500, [](const QString &) {});
+    QVERIFY(!tight.unpacked(tight.child(0, "a"), error));
+    QCOMPARE(error, EFBIG);
+    ArchiveFs room(archive, false, 5000 + stored, [](const QString &) {});
+    QVERIFY(room.unpacked(room.child(0, "a"), error));
 }
 
 void TestArchiveFs::aShrunkArchiveReadsAsAnError()
