@@ -4,22 +4,46 @@
 # packages, for MinGW-w64. Sourced by scripts/windows.sh, which sets
 #   sdk       the folder to build into (reused when it is complete)
 #   triplet   the MinGW-w64 target, e.g. x86_64-w64-mingw32
-# The sources come through a private apt configuration inside the cache; the
-# machine's own apt sources are left alone.
+# The sources come through a private apt configuration inside the cache,
+# made from the machine's own package sources, which are left alone.
 
 vorland_sdk_stamp="$sdk/.complete-qt5.15-png-squish-1"
+
+# The machine's own package sources, as source-package entries, into a
+# private apt configuration in DIR: every "deb" line of its one-line lists
+# and every stanza of its deb822 files whose types include "deb". The
+# machine's configuration is only read.
+vorland_sdk_sources() { # DIR
+    local dir=$1 list="" parts="" file
+    eval "$(apt-config shell list Dir::Etc::SourceList/f parts Dir::Etc::SourceParts/d)"
+    mkdir -p "$dir/parts"
+    rm -f "$dir/parts/"* "$dir/sources.list"
+    : >"$dir/sources.list"
+    for file in "$list" "${parts%/}"/*.list; do
+        [ -f "$file" ] && sed -n 's/^[[:space:]]*deb[[:space:]]/deb-src /p' "$file" >>"$dir/sources.list"
+    done
+    for file in "${parts%/}"/*.sources; do
+        [ -f "$file" ] || continue
+        awk '/^Types:/ { for (i = 2; i <= NF; ++i) if ($i == "deb") { print "Types: deb-src"; next } }
+             { print }' "$file" >"$dir/parts/$(basename "$file")"
+    done
+}
 
 vorland_sdk_fetch() {
     local apt="$sdk/../apt"
     mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$sdk/src"
-    cat >"$apt/sources.list" <<'EOF'
-deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian bookworm main
-EOF
-    local options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/none"
+    vorland_sdk_sources "$apt"
+    local options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/parts"
         -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "APT::Sandbox::User=root" -qq)
-    apt-get "${options[@]}" update
+    # An index that fails to refresh (a mirror in sync) is tried once more,
+    # then the lists there are serve; only packages that cannot be had fail.
+    apt-get "${options[@]}" update || apt-get "${options[@]}" update ||
+        echo "windows.sh: warning: some package indexes could not be refreshed" >&2
     (cd "$sdk/src" && for package in qtbase-opensource-src libpng1.6 libsquish; do
-        ls -d "$package"-*/ >/dev/null 2>&1 || apt-get "${options[@]}" source "$package" >/dev/null
+        ls -d "$package"-*/ >/dev/null 2>&1 || apt-get "${options[@]}" source "$package" >/dev/null || {
+            echo "windows.sh: cannot fetch the source package $package" >&2
+            return 1
+        }
     done)
 }
 
