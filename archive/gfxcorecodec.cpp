@@ -15,6 +15,7 @@ struct Functions
     decltype(&GfxCore_StreamUnpackedSize) streamUnpackedSize = nullptr;
     decltype(&GfxCore_Unpack) unpack = nullptr;
     decltype(&GfxCore_UnpackPrefix) unpackPrefix = nullptr;
+    decltype(&GfxCore_UnpackPieces) unpackPieces = nullptr;
     decltype(&GfxCore_CompressBound) compressBound = nullptr;
     decltype(&GfxCore_CompressLevel) compress = nullptr;
     decltype(&GfxCore_CompressPart) compressPart = nullptr;
@@ -50,6 +51,7 @@ bool GfxCoreCodec::load()
                           resolve(handle, "GfxCore_StreamUnpackedSize", found.streamUnpackedSize) &&
                           resolve(handle, "GfxCore_Unpack", found.unpack) &&
                           resolve(handle, "GfxCore_UnpackPrefix", found.unpackPrefix) &&
+                          resolve(handle, "GfxCore_UnpackPieces", found.unpackPieces) &&
                           resolve(handle, "GfxCore_CompressBound", found.compressBound) &&
                           resolve(handle, "GfxCore_CompressLevel", found.compress) &&
                           resolve(handle, "GfxCore_CompressPart", found.compressPart);
@@ -111,6 +113,29 @@ bool GfxCoreCodec::unpack(const void *block, size_t storedLength, void *dest, si
 int64_t GfxCoreCodec::unpackPrefix(const void *block, size_t storedLength, void *dest, size_t want)
 {
     return module ? functions.unpackPrefix(block, storedLength, dest, want) : -1;
+}
+
+GfxCoreCodec::Pieces GfxCoreCodec::unpackPieces(const void *block, size_t storedLength,
+                                                quint64 want,
+                                                const std::function<bool(const char *, size_t)> &take)
+{
+    if (!module)
+        return Pieces::Damaged;
+    const auto sink = [](void *context, const void *piece, size_t length) -> int {
+        const auto &receiver = *static_cast<const std::function<bool(const char *, size_t)> *>(context);
+        return receiver(static_cast<const char *>(piece), length) ? 1 : 0;
+    };
+    void *context = const_cast<std::function<bool(const char *, size_t)> *>(&take);
+    switch (functions.unpackPieces(block, storedLength, want, sink, context)) {
+    case -2:
+        return Pieces::Stopped;
+    case -3:
+        return Pieces::NoMemory;
+    case -1:
+        return Pieces::Damaged;
+    default:
+        return Pieces::Done;
+    }
 }
 
 size_t GfxCoreCodec::compressBound(size_t length)

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 // Facade over GfxCore, the Refp compression library, which is loaded at run
 // time by its bare name so that the system's normal library search applies.
@@ -43,6 +44,19 @@ public:
     // declares fewer) into `dest` and stops: the number written, or -1 for
     // bytes that are not a stream or are damaged before that point.
     static int64_t unpackPrefix(const void *block, size_t storedLength, void *dest, size_t want);
+
+    // The first `want` bytes of the output (fewer when the stream declares
+    // fewer) handed to `take` in pieces, in order, none of them kept: for
+    // an output too large to hold. Done when all were handed out.
+    enum class Pieces
+    {
+        Done,
+        Damaged,  // not a stream, or damaged before `want` bytes
+        Stopped,  // `take` answered false
+        NoMemory, // GfxCore's buffer of about 1 MiB
+    };
+    static Pieces unpackPieces(const void *block, size_t storedLength, quint64 want,
+                               const std::function<bool(const char *, size_t)> &take);
 
     // Largest stream compress() can write for `length` bytes.
     static size_t compressBound(size_t length);

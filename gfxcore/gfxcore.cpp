@@ -6,9 +6,18 @@
 #include "refpencoder.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 using refp::Header;
+
+namespace {
+
+// The buffer GfxCore_UnpackPieces makes its pieces in: the history that
+// matches reach back to, and a piece.
+constexpr size_t kPieceBuffer = refp::kWindow + 1024 * 1024;
+
+} // namespace
 
 extern "C" {
 
@@ -63,6 +72,40 @@ int64_t GfxCore_UnpackPrefix(const void *src, size_t srcLen, void *dst, size_t w
                       n < header.size))
         return -1;
     return int64_t(n);
+}
+
+int64_t GfxCore_UnpackPieces(const void *src, size_t srcLen, uint64_t want, GfxCore_PieceSink sink,
+                             void *context)
+{
+    Header header;
+    const auto *bytes = static_cast<const uint8_t *>(src);
+    if (!src || !sink || !refp::parseHeader(bytes, srcLen, header) ||
+        !refp::plausible(header, srcLen))
+        return -1;
+    const uint64_t n = std::min<uint64_t>(want, header.size);
+    if (n == 0) {
+        // All of an empty output is wanted when the stream ends as it should.
+        uint8_t scratch = 0;
+        return header.size > 0 || refp::decode(bytes + header.length, srcLen - header.length,
+                                               &scratch, 0)
+                   ? 0
+                   : -1;
+    }
+    // No larger than the output: a small one costs no mapping of its own.
+    const size_t room = size_t(std::min<uint64_t>(n, kPieceBuffer));
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[room]);
+    if (!buffer)
+        return -3;
+    switch (refp::decodePieces(bytes + header.length, srcLen - header.length, n, n < header.size,
+                               buffer.get(), room, sink, context)) {
+    case refp::Pieces::Done:
+        return int64_t(n);
+    case refp::Pieces::Stopped:
+        return -2;
+    case refp::Pieces::Damaged:
+        break;
+    }
+    return -1;
 }
 
 size_t GfxCore_CompressBound(size_t srcLen)

@@ -52,6 +52,20 @@ GFXCORE_API int64_t GfxCore_Unpack(const void *src, size_t srcLen, void *dst, si
  * the bytes are not a Refp stream or are damaged before that many exist. */
 GFXCORE_API int64_t GfxCore_UnpackPrefix(const void *src, size_t srcLen, void *dst, size_t want);
 
+/* Receives a piece of output from GfxCore_UnpackPieces; answers 0 to stop. */
+typedef int (*GfxCore_PieceSink)(void *context, const void *piece, size_t length);
+
+/* Unpacks the first `want` bytes of the stream's output (all of it when it
+ * declares fewer) without holding them: they are made in a buffer of about
+ * 1 MiB that GfxCore allocates, and handed to `sink` in pieces, in order,
+ * for a reader that looks at the output once and keeps little of it.
+ * Returns the number handed out; -1 when the bytes are not a Refp stream or
+ * are damaged before that many exist (the pieces handed out until then are
+ * the output as far as it went), -2 when `sink` answered 0, -3 when the
+ * buffer cannot be allocated. */
+GFXCORE_API int64_t GfxCore_UnpackPieces(const void *src, size_t srcLen, uint64_t want,
+                                         GfxCore_PieceSink sink, void *context);
+
 /* Largest stream that GfxCore_Compress can produce for `srcLen` bytes. */
 GFXCORE_API size_t GfxCore_CompressBound(size_t srcLen);
 

@@ -245,45 +245,56 @@ void runCommandsPortable(const uint8_t *&ip, const uint8_t *ilimit, uint8_t *&op
     runCommands<PortableCopy>(ip, ilimit, op, olimit, dst);
 }
 
-bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen, bool prefix)
+namespace {
+
+enum class Run
+{
+    Done,    // the output (or the prefix wanted) is complete
+    Damaged, // the commands are damaged
+    Full,    // the next command does not fit before the end of the buffer
+};
+
+// Runs commands from `ip` into `op`, matches reaching back no further than
+// `dst`, up to `oend`. When `last`, `oend` is the end of the output (with
+// `prefix`, of the part of it wanted) and the stream is checked to end
+// there; otherwise the output goes on past `oend`, and Full leaves `ip` and
+// `op` before the first command that does not fit.
+Run runTo(const uint8_t *&ip, const uint8_t *iend, uint8_t *&op, const uint8_t *dst, uint8_t *oend,
+          bool last, bool prefix)
 {
     static const CommandRunner runFast = chooseRunner();
-    const uint8_t *ip = src;
-    const uint8_t *const iend = src + srcLen;
-    uint8_t *op = dst;
-    uint8_t *const oend = dst + dstLen;
-
+    const size_t inLen = size_t(iend - ip), outLen = size_t(oend - op);
     // The fast loop runs while both buffers have room for its wide copies.
-    const uint8_t *const ilimit = srcLen >= kFastInputSlack ? iend - kFastInputSlack : src;
-    const uint8_t *const olimit = dstLen >= kFastOutputSlack ? oend - kFastOutputSlack : dst;
+    const uint8_t *const ilimit = inLen >= kFastInputSlack ? iend - kFastInputSlack : ip;
+    const uint8_t *const olimit = outLen >= kFastOutputSlack ? oend - kFastOutputSlack : op;
     for (;;) {
         runFast(ip, ilimit, op, olimit, dst);
 
         // One command, every field checked against both ends.
-        if (prefix && op == oend)
-            return true;
+        if (last && prefix && op == oend)
+            return Run::Done;
         if (ip >= iend)
-            return false; // the stream ended without its stop command
+            return Run::Damaged; // the stream ended without its stop command
         const uint8_t b0 = ip[0];
         const size_t inLeft = size_t(iend - ip);
         size_t command, literals, length, offset;
         if (b0 < 0x80) {
             if (inLeft < 2)
-                return false;
+                return Run::Damaged;
             command = 2;
             literals = b0 & 3;
             length = ((b0 >> 2) & 7) + 3;
             offset = (size_t(b0 & 0x60) << 3) + ip[1] + 1;
         } else if (b0 < 0xC0) {
             if (inLeft < 3)
-                return false;
+                return Run::Damaged;
             command = 3;
             literals = ip[1] >> 6;
             length = (b0 & 0x3F) + 4;
             offset = (size_t(ip[1] & 0x3F) << 8) + ip[2] + 1;
         } else if (b0 < 0xE0) {
             if (inLeft < 4)
-                return false;
+                return Run::Damaged;
             command = 4;
             literals = b0 & 3;
             length = (size_t(b0 & 0x0C) << 6) + ip[3] + 5;
@@ -294,30 +305,34 @@ bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen, bool
             length = 0;
             offset = 0;
         } else {
-            // Stop command: its last literals, then the output must be complete.
+            // Stop command: its last literals, then the output must be
+            // complete, which it cannot be before the last buffer.
             literals = b0 & 3;
-            if (inLeft - 1 < literals || size_t(oend - op) > literals ||
+            if (!last || inLeft - 1 < literals || size_t(oend - op) > literals ||
                 (!prefix && size_t(oend - op) != literals))
-                return false;
+                return Run::Damaged;
             std::memcpy(op, ip + 1, size_t(oend - op));
-            return true;
+            op = oend;
+            return Run::Done;
         }
         if (inLeft - command < literals)
-            return false;
+            return Run::Damaged;
         if (size_t(oend - op) < literals + length) {
+            if (!last)
+                return Run::Full;
             // A prefix ends inside this command: the part of it that fits.
             if (!prefix)
-                return false;
+                return Run::Damaged;
             ip += command;
             const size_t fits = std::min(literals, size_t(oend - op));
             std::memcpy(op, ip, fits);
             op += fits;
             if (op == oend)
-                return true;
+                return Run::Done;
             if (offset > size_t(op - dst))
-                return false;
-            copyMatchExact(op, offset, size_t(oend - op));
-            return true;
+                return Run::Damaged;
+            op = copyMatchExact(op, offset, size_t(oend - op));
+            return Run::Done;
         }
         ip += command;
         std::memcpy(op, ip, literals);
@@ -326,8 +341,42 @@ bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen, bool
         if (length == 0)
             continue;
         if (offset > size_t(op - dst))
-            return false;
+            return Run::Damaged;
         op = copyMatchExact(op, offset, length);
+    }
+}
+
+} // namespace
+
+bool decode(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t dstLen, bool prefix)
+{
+    const uint8_t *ip = src;
+    uint8_t *op = dst;
+    return runTo(ip, src + srcLen, op, dst, dst + dstLen, true, prefix) == Run::Done;
+}
+
+Pieces decodePieces(const uint8_t *src, size_t srcLen, uint64_t outLen, bool prefix,
+                    uint8_t *buffer, size_t bufferLen, PieceSink sink, void *context)
+{
+    const uint8_t *ip = src;
+    uint64_t base = 0; // where in the output buffer[0] stands
+    uint8_t *op = buffer, *handed = buffer;
+    for (;;) {
+        const bool last = outLen - base <= bufferLen;
+        uint8_t *const oend = buffer + (last ? size_t(outLen - base) : bufferLen);
+        const Run run = runTo(ip, src + srcLen, op, buffer, oend, last, prefix);
+        // A buffer too small for one command would make no progress.
+        if (run == Run::Damaged || (run == Run::Full && op == handed))
+            return Pieces::Damaged;
+        if (op != handed && sink(context, handed, size_t(op - handed)) == 0)
+            return Pieces::Stopped;
+        if (run == Run::Done)
+            return Pieces::Done;
+        // What later matches may copy from moves to the front.
+        const size_t keep = std::min<size_t>(size_t(op - buffer), kWindow);
+        std::memmove(buffer, op - keep, keep);
+        base += uint64_t(op - buffer) - keep;
+        op = handed = buffer + keep;
     }
 }
 

@@ -102,6 +102,91 @@ Result unpack(const QByteArray &s, size_t capacity)
     return {status, arrayOf(out).left(status < 0 ? 0 : int(status))};
 }
 
+// A stream of `count` valid commands of every kind, thousands of them, with
+// the output each one makes worked out byte by byte as they are written.
+QByteArray randomStream(uint seed, int count, QByteArray &expected)
+{
+    QRandomGenerator random(seed);
+    QByteArray commands;
+    expected.clear();
+    auto literals = [&](int n) {
+        const QByteArray bytes = testdata::randomBytes(n, random.generate());
+        expected += bytes;
+        return bytes;
+    };
+    for (int i = 0; i < count; ++i) {
+        const int kind = random.bounded(4);
+        if (kind == 0 || expected.size() < 4) {
+            commands += literalCommands(literals(4 * (1 + random.bounded(28))));
+            continue;
+        }
+        const int lit = random.bounded(4);
+        const QByteArray litBytes = literals(lit);
+        const int reach = expected.size();
+        const int maxOffset = kind == 1 ? 1024 : kind == 2 ? 16384 : 131072;
+        const int bound = std::min(reach, random.bounded(2) ? 24 : maxOffset);
+        // Now and then the farthest match there is.
+        const int offset = i % 50 == 0 && reach >= maxOffset ? maxOffset : 1 + random.bounded(bound);
+        int length;
+        if (kind == 1) {
+            length = 3 + random.bounded(8);
+            commands += cmd2(lit, length, offset);
+        } else if (kind == 2) {
+            length = 4 + random.bounded(64);
+            commands += cmd3(lit, length, offset);
+        } else {
+            length = 5 + random.bounded(1024);
+            commands += cmd4(lit, length, offset);
+        }
+        commands += litBytes;
+        expected = copied(expected, offset, length);
+    }
+    const int last = random.bounded(4);
+    commands += char(0xFC | last) + literals(last);
+
+    return stream(commands, uint32_t(expected.size()));
+}
+
+// 128 KiB of random literals, then matches reaching back the whole window
+// to `size` bytes: every command after the first one reaches as far back as
+// the format allows.
+QByteArray farthestStream(int size, QByteArray &expected)
+{
+    expected = testdata::randomBytes(131072, 31);
+    QByteArray commands = literalCommands(expected);
+    while (expected.size() + 1028 <= size) {
+        commands += cmd4(0, 1028, 131072);
+        expected = copied(expected, 131072, 1028);
+    }
+    return stream(commands + "\xFC", uint32_t(expected.size()));
+}
+
+// What GfxCore_UnpackPieces hands out, and its answer.
+struct Pieces
+{
+    int64_t status = 0;
+    QByteArray output;
+    int count = 0;
+    int stopAfter = -1; // pieces to take before answering 0
+};
+
+Pieces unpackPieces(const QByteArray &s, uint64_t want, int stopAfter = -1)
+{
+    const Bytes source = bytesOf(s);
+    Pieces got;
+    got.stopAfter = stopAfter;
+    const auto sink = [](void *context, const void *piece, size_t length) -> int {
+        Pieces &to = *static_cast<Pieces *>(context);
+        if (to.count == to.stopAfter)
+            return 0;
+        ++to.count;
+        to.output.append(static_cast<const char *>(piece), int(length));
+        return 1;
+    };
+    got.status = GfxCore_UnpackPieces(source.data(), source.size(), want, sink, &got);
+    return got;
+}
+
 } // namespace
 
 class TestRefpDecoder : public QObject
@@ -119,6 +204,8 @@ private slots:
     void stopCommand();
     void randomCommands_data();
     void randomCommands();
+    void pieces_data();
+    void pieces();
     void damaged_data();
     void damaged();
     void declaredSizeBeyondTheStream();
@@ -265,46 +352,9 @@ void TestRefpDecoder::randomCommands_data()
 
 void TestRefpDecoder::randomCommands()
 {
-    // Thousands of valid commands of every kind, with the output each one
-    // makes worked out byte by byte as they are written.
     QFETCH(uint, seed);
-    QRandomGenerator random(seed);
-    QByteArray commands, expected;
-    auto literals = [&](int n) {
-        const QByteArray bytes = testdata::randomBytes(n, random.generate());
-        expected += bytes;
-        return bytes;
-    };
-    for (int i = 0; i < 6000; ++i) {
-        const int kind = random.bounded(4);
-        if (kind == 0 || expected.size() < 4) {
-            commands += literalCommands(literals(4 * (1 + random.bounded(28))));
-            continue;
-        }
-        const int lit = random.bounded(4);
-        const QByteArray litBytes = literals(lit);
-        const int reach = expected.size();
-        const int maxOffset = kind == 1 ? 1024 : kind == 2 ? 16384 : 131072;
-        const int bound = std::min(reach, random.bounded(2) ? 24 : maxOffset);
-        const int offset = 1 + random.bounded(bound);
-        int length;
-        if (kind == 1) {
-            length = 3 + random.bounded(8);
-            commands += cmd2(lit, length, offset);
-        } else if (kind == 2) {
-            length = 4 + random.bounded(64);
-            commands += cmd3(lit, length, offset);
-        } else {
-            length = 5 + random.bounded(1024);
-            commands += cmd4(lit, length, offset);
-        }
-        commands += litBytes;
-        expected = copied(expected, offset, length);
-    }
-    const int last = random.bounded(4);
-    commands += char(0xFC | last) + literals(last);
-
-    const QByteArray whole = stream(commands, uint32_t(expected.size()));
+    QByteArray expected;
+    const QByteArray whole = randomStream(seed, 6000, expected);
     const Result r = unpack(whole, size_t(expected.size()));
     QCOMPARE(r.status, int64_t(expected.size()));
     QVERIFY(r.output == expected);
@@ -314,7 +364,7 @@ void TestRefpDecoder::randomCommands()
     const int size = expected.size();
     for (const QByteArray &source : {whole, whole.chopped(200)}) {
         const Bytes in = bytesOf(source);
-        for (int want : {0, 1, 17, int(random.bounded(size)), size / 2, size - 1, size, size + 9}) {
+        for (int want : {0, 1, 17, int(QRandomGenerator(seed).bounded(size)), size / 2, size - 1, size, size + 9}) {
             if (source.size() < whole.size() && want > size / 2)
                 continue;
             Bytes out(size_t(want) + 1);
@@ -324,6 +374,50 @@ void TestRefpDecoder::randomCommands()
             QVERIFY(arrayOf(out).left(int(got)) == expected.left(int(got)));
         }
     }
+}
+
+void TestRefpDecoder::pieces_data()
+{
+    QTest::addColumn<uint>("seed");
+    QTest::addColumn<int>("wantPercent"); // of the output; over 100 for all of it
+    QTest::addColumn<int>("chopped");     // bytes cut from the stream's end
+    QTest::addColumn<int>("stopAfter");   // pieces the sink takes, or -1
+    QTest::newRow("whole output") << 5u << 101 << 0 << -1;
+    QTest::newRow("a prefix ending in the third piece") << 6u << 71 << 0 << -1;
+    QTest::newRow("a prefix of one piece") << 7u << 9 << 0 << -1;
+    QTest::newRow("damaged end") << 8u << 101 << 300 << -1;
+    QTest::newRow("sink stops after two pieces") << 9u << 101 << 0 << 2;
+    QTest::newRow("every match as far back as can be") << 0u << 101 << 0 << -1;
+}
+
+void TestRefpDecoder::pieces()
+{
+    // Over 3 MiB of output, made a piece at a time in a buffer of about
+    // 1 MiB: matches reach across the pieces, as far back as the format
+    // allows.
+    QFETCH(uint, seed); // 0: farthestStream
+    QFETCH(int, wantPercent);
+    QFETCH(int, chopped);
+    QFETCH(int, stopAfter);
+    QByteArray expected;
+    const QByteArray whole =
+        seed ? randomStream(seed, 22000, expected) : farthestStream(3 << 20, expected);
+    QVERIFY(expected.size() > (3 << 20) - 1028);
+    const uint64_t want = uint64_t(expected.size()) * uint(wantPercent) / 100;
+    const Pieces got = unpackPieces(whole.chopped(chopped), want, stopAfter);
+    const qint64 made = std::min<qint64>(qint64(want), expected.size());
+    if (chopped > 0) {
+        QCOMPARE(got.status, int64_t(-1));
+        QVERIFY(got.output.size() > 0);
+    } else if (stopAfter >= 0) {
+        QCOMPARE(got.status, int64_t(-2));
+        QCOMPARE(got.count, stopAfter);
+    } else {
+        QCOMPARE(got.status, int64_t(made));
+        QCOMPARE(got.output.size(), made);
+    }
+    QVERIFY(got.output.size() <= made);
+    QVERIFY(got.output == expected.left(got.output.size()));
 }
 
 void TestRefpDecoder::damaged_data()
@@ -384,6 +478,7 @@ void TestRefpDecoder::damaged()
     const Bytes s = bytesOf(bytes);
     const uint32_t declared = GfxCore_UnpackedSize(s.data(), s.size());
     QCOMPARE(unpack(bytes, declared).status, int64_t(-1));
+    QCOMPARE(unpackPieces(bytes, ~uint64_t(0)).status, int64_t(-1));
 }
 
 void TestRefpDecoder::declaredSizeBeyondTheStream()
