@@ -60,7 +60,9 @@ BigArchive::Status BigArchive::open(const QString &filePath)
         const int64_t read = file->readAt(whole.get(), size_t(onDisk), 0);
         if (read < 0)
             return Status::CannotOpen;
-        const Status status = openImage(whole.get(), size_t(read), quint64(read), filePath);
+        const Status status = directoryOnly
+                                  ? openDirectoryOf(std::move(whole), size_t(read), filePath)
+                                  : openImage(whole.get(), size_t(read), quint64(read), filePath);
         if (status == Status::Ok)
             held = std::move(file);
         return status;
@@ -95,6 +97,7 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     bytesRead = quint64(head.size()) + bytes.bytesRead;
     path = filePath;
     image.reset();
+    packed.reset();
     directory = std::move(kept);
     pathHeaders = std::move(headers);
     held = std::move(file);
@@ -164,10 +167,84 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     bytesRead = readCount;
     path = filePath;
     image = std::move(kept);
+    packed.reset();
     directory = QByteArray();
     pathHeaders = std::move(headers);
     held.reset();
     return Status::Ok;
+}
+
+// The directory of a whole-file compressed archive, unpacked no further
+// than it goes; the stream is kept to unpack entries from.
+BigArchive::Status BigArchive::openDirectoryOf(std::unique_ptr<char[]> stream, size_t length,
+                                               const QString &filePath)
+{
+    const uint32_t n = GfxCoreCodec::unpackedSize(stream.get(), length);
+    if (n == 0) {
+        return GfxCoreCodec::unpack(stream.get(), length, nullptr, 0) ? Status::NotBig
+                                                                      : Status::DamagedCompression;
+    }
+    DirectoryBytes bytes(stream.get(), length, n);
+    Parsed parsed;
+    try {
+        if (!bytes.have(0, 4))
+            return bytes.damaged ? Status::DamagedCompression : Status::NotBig;
+        if (std::memcmp(bytes.data(), "BIGF", 4) != 0)
+            return Status::NotBig;
+        parsed = parse(bytes, entryLimit);
+    } catch (const std::bad_alloc &) {
+        return Status::NoMemory;
+    }
+    if (bytes.damaged)
+        return Status::DamagedCompression;
+    QByteArray kept = bytes.release();
+    std::unique_ptr<QByteArrayData[]> headers = parsed.placePaths(kept.constData());
+    if (!headers && !parsed.entries.empty())
+        return Status::NoMemory;
+
+    entryCount = parsed.entryCount;
+    archiveSize = parsed.archiveSize;
+    headerLength = parsed.headerLength;
+    entries = std::move(parsed.entries);
+    longPaths = parsed.longPaths;
+    compressed = true;
+    fileSize = quint64(length);
+    imageSize = n;
+    bytesRead = quint64(length);
+    path = filePath;
+    image.reset();
+    packed = std::make_unique<Image>();
+    packed->data = std::move(stream);
+    packed->size = length;
+    directory = std::move(kept);
+    pathHeaders = std::move(headers);
+    return Status::Ok;
+}
+
+EntryRead BigArchive::unpackRange(quint64 offset, quint64 end,
+                                  const std::function<bool(const char *, size_t)> &take) const
+{
+    quint64 at = 0;
+    bool refused = false;
+    const GfxCoreCodec::Pieces result = GfxCoreCodec::unpackPieces(
+        packed->data.get(), packed->size, end, [&](const char *piece, size_t n) {
+            const quint64 pieceEnd = at + n;
+            for (quint64 from = std::max(at, offset); from < pieceEnd; from += kPiece) {
+                if (!take(piece + (from - at), size_t(qMin<quint64>(kPiece, pieceEnd - from)))) {
+                    refused = true;
+                    return false;
+                }
+            }
+            at = pieceEnd;
+            return true;
+        });
+    switch (result) {
+    case GfxCoreCodec::Pieces::Done: return EntryRead::Whole;
+    case GfxCoreCodec::Pieces::NoMemory: return EntryRead::NoMemory;
+    case GfxCoreCodec::Pieces::Stopped: return refused ? EntryRead::Stopped : EntryRead::Unreadable;
+    case GfxCoreCodec::Pieces::Damaged: break;
+    }
+    return EntryRead::Unreadable;
 }
 
 void BigArchive::releaseDirectory()
@@ -197,6 +274,42 @@ bool BigArchive::readEntryStarts(const std::vector<const BigEntry *> &chosen, si
                                  std::vector<QByteArray> &starts) const
 {
     starts.assign(chosen.size(), QByteArray());
+    if (packed) {
+        // One pass over the image, as far as the last start, taking each
+        // start as it goes by.
+        std::vector<size_t> order;
+        quint64 end = 0;
+        for (size_t i = 0; i < chosen.size(); ++i) {
+            const quint64 length = qMin<quint64>(presentBytes(*chosen[i]), n);
+            if (length == 0)
+                continue;
+            order.push_back(i);
+            end = qMax(end, quint32(chosen[i]->offset) + length);
+        }
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return quint32(chosen[a]->offset) < quint32(chosen[b]->offset);
+        });
+        size_t first = 0; // the first not yet complete, or close to it
+        quint64 at = 0;
+        return order.empty() ||
+               unpackRange(0, end, [&](const char *piece, size_t length) {
+                   const quint64 pieceEnd = at + length;
+                   for (size_t k = first; k < order.size(); ++k) {
+                       const quint64 offset = quint32(chosen[order[k]]->offset);
+                       if (offset >= pieceEnd)
+                           break;
+                       const quint64 stop =
+                           offset + qMin<quint64>(presentBytes(*chosen[order[k]]), n);
+                       const quint64 from = qMax(offset, at), to = qMin(stop, pieceEnd);
+                       if (from < to)
+                           starts[order[k]].append(piece + (from - at), int(to - from));
+                       if (k == first && stop <= pieceEnd)
+                           ++first;
+                   }
+                   at = pieceEnd;
+                   return true;
+               }) == EntryRead::Whole;
+    }
     for (size_t i = 0; i < chosen.size(); ++i) {
         const quint64 length = qMin<quint64>(presentBytes(*chosen[i]), n);
         const quint64 offset = quint32(chosen[i]->offset);
@@ -254,6 +367,10 @@ EntryRead BigArchive::readEntryPieces(const BigEntry &entry,
     }
     if (available == 0)
         return done;
+    if (packed) {
+        const EntryRead read = unpackRange(offset, offset + available, take);
+        return read == EntryRead::Whole ? done : read;
+    }
     if (!held)
         return EntryRead::Unreadable;
     // No larger than the entry: a small one costs no mapping of its own.

@@ -87,6 +87,14 @@ public:
     // bytes is refused with TooLarge before anything is allocated for it.
     quint32 entryLimit = 0xFFFFFFFFu;
     quint64 imageLimit = ~quint64(0);
+    // For a reader that needs the directory and little of the data (a
+    // listing): a whole-file compressed archive is unpacked only as far as
+    // its directory, and the file's bytes are kept instead of the image.
+    // Entries are then unpacked from the stream's start each time they are
+    // read, a piece at a time: a pass over the image for each read, whose
+    // memory is a buffer of about 1 MiB. Damage past the directory shows
+    // only where a read reaches it (Unreadable).
+    bool directoryOnly = false;
 
     // Entries whose path is longer than this are damage, and are left out.
     static constexpr size_t kMaxPathLength = 64 * 1024;
@@ -132,9 +140,10 @@ public:
     // size as before.
     void releaseDirectory();
 
-    // The image held in memory (a whole-file compressed archive, or one
-    // opened from memory), imageSize bytes; null when entries come from the
-    // file at `path`. Valid as long as the object and its open archive.
+    // The image held in memory (a whole-file compressed archive opened whole,
+    // or one opened from memory), imageSize bytes; null when entries come
+    // from the file at `path` or are unpacked as they are read
+    // (directoryOnly). Valid as long as the object and its open archive.
     const char *keptImage() const;
     // The file opened as `path`, held open (also for a whole-file compressed
     // archive); null for an archive opened from memory.
@@ -142,9 +151,15 @@ public:
 
 private:
     Status openImage(const char *whole, size_t length, quint64 readCount, const QString &filePath);
+    Status openDirectoryOf(std::unique_ptr<char[]> stream, size_t length, const QString &filePath);
+    // Hands the image's bytes from `offset` on, as far as `end`, to `take`
+    // in pieces, unpacking them from the stream (directoryOnly).
+    EntryRead unpackRange(quint64 offset, quint64 end,
+                          const std::function<bool(const char *, size_t)> &take) const;
 
     struct Image;
     std::unique_ptr<Image> image;                  // kept only for a whole-file compressed archive
+    std::unique_ptr<Image> packed;                 // its stream instead, when directoryOnly
     QByteArray directory;                          // the header and directory of a plain archive
     std::unique_ptr<QByteArrayData[]> pathHeaders; // what the entries' paths are made of
     std::shared_ptr<HeldFile> held;

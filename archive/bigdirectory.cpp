@@ -1,5 +1,7 @@
 #include "bigdirectory.h"
 
+#include "gfxcorecodec.h"
+
 namespace bigdirectory {
 namespace {
 
@@ -12,6 +14,42 @@ quint32 field(DirectoryBytes &bytes, size_t pos, bool little)
 }
 
 } // namespace
+
+bool DirectoryBytes::moreUnpacked()
+{
+    const qint64 have = buffer.size();
+    if (quint64(have) >= imageSize)
+        return false;
+    if (ended) {
+        damaged = true; // more is needed than the stream unpacks to
+        return false;
+    }
+    const qint64 want = qint64(
+        std::min<quint64>({imageSize, quint64(std::max(2 * have, kChunk)), quint64(kMaxBytes)}));
+    if (want <= have)
+        return false;
+    buffer.reserve(int(want)); // may throw std::bad_alloc, as any growth here
+    // The output is made again from its start; what is here already is
+    // passed over. Damage stops it where it is, with what came before.
+    qint64 at = 0;
+    const GfxCoreCodec::Pieces result = GfxCoreCodec::unpackPieces(
+        stream, streamSize, quint64(want), [&](const char *piece, size_t n) {
+            const qint64 end = at + qint64(n);
+            if (end > have) {
+                const qint64 from = std::max(at, have);
+                buffer.append(piece + (from - at), int(end - from));
+            }
+            at = end;
+            return true;
+        });
+    if (result == GfxCoreCodec::Pieces::NoMemory)
+        throw std::bad_alloc();
+    if (result != GfxCoreCodec::Pieces::Done) {
+        ended = true;
+        damaged = buffer.size() == have;
+    }
+    return buffer.size() > have;
+}
 
 Parsed parse(DirectoryBytes &bytes, quint32 limit)
 {

@@ -55,21 +55,35 @@ public:
         : file(file), buffer(front), hint(hint)
     {
     }
+    // The front of the image that the whole-file Refp stream `stream`
+    // unpacks to (`imageSize` bytes), unpacked no further than parsing
+    // needs: twice as far each time more is needed, from the stream's
+    // start, which costs at most four times what the directory needs.
+    DirectoryBytes(const char *stream, size_t streamSize, quint64 imageSize)
+        : stream(stream), streamSize(streamSize), imageSize(imageSize)
+    {
+    }
 
     const uchar *data() const
     {
-        return reinterpret_cast<const uchar *>(file ? buffer.constData() : memory);
+        return reinterpret_cast<const uchar *>(memory ? memory : buffer.constData());
     }
-    size_t size() const { return file ? size_t(buffer.size()) : memorySize; }
-    // The bytes read from the file, handed over.
+    size_t size() const { return memory ? memorySize : size_t(buffer.size()); }
+    // The bytes read from the file or unpacked, handed over.
     QByteArray release() { return std::move(buffer); }
     // How many bytes there are to parse at most: those of the file or image.
-    quint64 available() const { return file ? file->identity().size : memorySize; }
+    quint64 available() const
+    {
+        return file ? file->identity().size : stream ? imageSize : memorySize;
+    }
 
-    // Reads another piece of the file. False when nothing more comes (`failed`
-    // when the file could not be read).
+    // Reads another piece of the file, or unpacks more of the stream. False
+    // when nothing more comes (`failed` when the file could not be read,
+    // `damaged` when the stream does not unpack that far).
     bool more()
     {
+        if (stream)
+            return moreUnpacked();
         if (!file || ended)
             return false;
         if (advised == 0) {
@@ -107,9 +121,15 @@ public:
 
     quint64 bytesRead = 0;
     bool failed = false;
+    bool damaged = false;
 
 private:
+    bool moreUnpacked();
+
     bool ended = false;
+    const char *stream = nullptr;
+    size_t streamSize = 0;
+    quint64 imageSize = 0;
     const HeldFile *file = nullptr;
     QByteArray buffer;
     int advised = 0; // the buffer's capacity when last advised

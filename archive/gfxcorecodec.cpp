@@ -115,26 +115,23 @@ int64_t GfxCoreCodec::unpackPrefix(const void *block, size_t storedLength, void 
     return module ? functions.unpackPrefix(block, storedLength, dest, want) : -1;
 }
 
-GfxCoreCodec::Pieces GfxCoreCodec::unpackPieces(const void *block, size_t storedLength,
-                                                quint64 want,
-                                                const std::function<bool(const char *, size_t)> &take)
+GfxCoreCodec::Pieces
+GfxCoreCodec::unpackPieces(const void *block, size_t storedLength, quint64 want,
+                           const std::function<bool(const char *, size_t)> &take)
 {
     if (!module)
         return Pieces::Damaged;
     const auto sink = [](void *context, const void *piece, size_t length) -> int {
-        const auto &receiver = *static_cast<const std::function<bool(const char *, size_t)> *>(context);
+        const auto &receiver =
+            *static_cast<const std::function<bool(const char *, size_t)> *>(context);
         return receiver(static_cast<const char *>(piece), length) ? 1 : 0;
     };
     void *context = const_cast<std::function<bool(const char *, size_t)> *>(&take);
     switch (functions.unpackPieces(block, storedLength, want, sink, context)) {
-    case -2:
-        return Pieces::Stopped;
-    case -3:
-        return Pieces::NoMemory;
-    case -1:
-        return Pieces::Damaged;
-    default:
-        return Pieces::Done;
+    case -2: return Pieces::Stopped;
+    case -3: return Pieces::NoMemory;
+    case -1: return Pieces::Damaged;
+    default: return Pieces::Done;
     }
 }
 

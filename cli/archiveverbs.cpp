@@ -94,8 +94,8 @@ void printJson(const QJsonObject &object)
     writeOut(text.constData(), size_t(text.size()));
 }
 
-// Parses "VERB [--json] ARCHIVE [more]" and opens the archive. Answers an
-// exit status when the verb is done already.
+// Parses "VERB [--json] ARCHIVE [more]" and opens the archive for its
+// directory. Answers an exit status when the verb is done already.
 std::optional<int> openForReading(VerbParser &verb, const QStringList &arguments,
                                   BigArchive &archive, int maxPositional = 1)
 {
@@ -107,6 +107,9 @@ std::optional<int> openForReading(VerbParser &verb, const QStringList &arguments
                            QStringLiteral("[PATTERN...]"));
     if (auto done = verb.parse(arguments, 1, maxPositional))
         return done;
+    // A whole-file compressed archive is unpacked only as far as its
+    // directory; entries' headers are taken in one pass over the rest.
+    archive.directoryOnly = true;
     if (!openArchive(verb.parser.positionalArguments().at(0), archive))
         return Failure;
     return std::nullopt;
@@ -124,7 +127,11 @@ bool storageOf(const BigArchive &archive, const std::vector<const BigEntry *> &c
         }
         return true;
     }
-    printError(QStringLiteral("%1: cannot be read any more").arg(archive.path));
+    if (archive.compressed && !archive.keptImage())
+        printError(QStringLiteral("%1: the archive is Refp-compressed, but its data is damaged")
+                       .arg(archive.path));
+    else
+        printError(QStringLiteral("%1: cannot be read any more").arg(archive.path));
     return false;
 }
 

@@ -62,6 +62,17 @@ int fuzzRefp(const uint8_t *data, size_t size)
     if (written >= 0 &&
         (got != int64_t(want) || (want > 0 && std::memcmp(start.data(), out.data(), want) != 0)))
         std::abort();
+    // The whole output in pieces: given out exactly when it decodes, and the same.
+    std::vector<uint8_t> pieces;
+    const auto sink = [](void *context, const void *piece, size_t n) -> int {
+        auto &to = *static_cast<std::vector<uint8_t> *>(context);
+        to.insert(to.end(), static_cast<const uint8_t *>(piece),
+                  static_cast<const uint8_t *>(piece) + n);
+        return 1;
+    };
+    const int64_t handed = GfxCore_UnpackPieces(data, size, ~uint64_t(0), sink, &pieces);
+    if ((handed >= 0) != (written >= 0) || (written >= 0 && pieces != out))
+        std::abort();
     // Encoding, at the level the first byte picks: the bytes come back unchanged.
     std::vector<uint8_t> stream(GfxCore_CompressBound(size));
     const int level = size ? data[0] % 4 : GFXCORE_LEVEL_DEFAULT;

@@ -151,6 +151,10 @@ void hostileWork(Files &f)
         sharing +=
             record(sharedStart, quint32(mebibyte.size()), "s" + QByteArray::number(1000 + i));
     f["shared-stream-200.big"] = header(200) + sharing + mebibyte;
+    // A 16 KB archive compressed whole that unpacks to 4 MiB, with an entry
+    // at its end: list needs its directory alone, info a pass to the end.
+    f["whole-4mib.big"] =
+        refpCompress(big({{"zeros.bin", QByteArray(4 << 20, 0)}, {"end.ini", "k=v"}}));
     // A good picture cut short, and its header alone.
     const QByteArray good = makeTpi(64, 64, {tpiBlockOf(patternImage(64, 64, true), 0x7D)});
     f["cut-1000.tpi"] = good.left(1000);

@@ -86,8 +86,8 @@ int64_t GfxCore_UnpackPieces(const void *src, size_t srcLen, uint64_t want, GfxC
     if (n == 0) {
         // All of an empty output is wanted when the stream ends as it should.
         uint8_t scratch = 0;
-        return header.size > 0 || refp::decode(bytes + header.length, srcLen - header.length,
-                                               &scratch, 0)
+        return header.size > 0 ||
+                       refp::decode(bytes + header.length, srcLen - header.length, &scratch, 0)
                    ? 0
                    : -1;
     }
@@ -98,12 +98,9 @@ int64_t GfxCore_UnpackPieces(const void *src, size_t srcLen, uint64_t want, GfxC
         return -3;
     switch (refp::decodePieces(bytes + header.length, srcLen - header.length, n, n < header.size,
                                buffer.get(), room, sink, context)) {
-    case refp::Pieces::Done:
-        return int64_t(n);
-    case refp::Pieces::Stopped:
-        return -2;
-    case refp::Pieces::Damaged:
-        break;
+    case refp::Pieces::Done: return int64_t(n);
+    case refp::Pieces::Stopped: return -2;
+    case refp::Pieces::Damaged: break;
     }
     return -1;
 }

@@ -20,6 +20,7 @@
 
 Q_DECLARE_METATYPE(EntryForm)
 Q_DECLARE_METATYPE(UnpackResult)
+Q_DECLARE_METATYPE(BigArchive::Status)
 
 class TestBigArchive : public QObject
 {
@@ -40,6 +41,9 @@ private slots:
     void wholeFileCompressed();
     void wholeFileBeyondTheLimitIsNotRead();
     void damagedWholeFileLeavesTheArchive();
+    void directoryOnly_data();
+    void directoryOnly();
+    void directoryOnlyKeepsNoImage();
     void fromMemory();
     void longPathsAreLeftOut();
     void unpackEntries_data();
@@ -310,6 +314,93 @@ void TestBigArchive::damagedWholeFileLeavesTheArchive()
     QCOMPARE(int(archive.entries.size()), 1);
     QCOMPARE(archive.entries[0].path, QByteArray("a"));
     QVERIFY(archive.path.endsWith("good.big"));
+}
+
+void TestBigArchive::directoryOnly_data()
+{
+    // 6,000 entries: a directory of 190 KB, unpacked in several steps; then
+    // 2 MB of data, some of it Refp-compressed within the archive.
+    QVector<SampleEntry> many;
+    for (int i = 0; i < 6000; ++i)
+        many.append({QByteArray("folder\\entry") + QByteArray::number(i) + ".ini",
+                     testdata::randomBytes(300 + i % 97, uint(i)), i % 3 == 0});
+    const QByteArray plain = makeBig(many);
+    const QByteArray stream = refpCompress(plain);
+    QByteArray notBig = plain;
+    notBig[0] = 'X';
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<BigArchive::Status>("status");
+    QTest::addColumn<bool>("readable"); // the entries' data too
+    QTest::newRow("whole") << stream << BigArchive::Status::Ok << true;
+    QTest::newRow("damaged past the directory")
+        << stream.left(stream.size() * 3 / 4) << BigArchive::Status::Ok << false;
+    QTest::newRow("damaged in the directory")
+        << stream.left(stream.size() / 20) << BigArchive::Status::DamagedCompression << false;
+    QTest::newRow("not an archive inside")
+        << refpCompress(notBig) << BigArchive::Status::NotBig << false;
+}
+
+void TestBigArchive::directoryOnly()
+{
+    // The same directory and the same entries as when the image is kept,
+    // from a stream unpacked only as far as each read needs.
+    QFETCH(QByteArray, stream);
+    QFETCH(BigArchive::Status, status);
+    QFETCH(bool, readable);
+    const QString path = file("whole.big", stream);
+    BigArchive archive;
+    archive.directoryOnly = true;
+    QCOMPARE(archive.open(path), status);
+    if (status != BigArchive::Status::Ok)
+        return;
+    QVERIFY(archive.compressed && !archive.keptImage());
+    QCOMPARE(int(archive.entries.size()), 6000);
+    std::vector<const BigEntry *> chosen;
+    for (size_t i = 0; i < archive.entries.size(); i += 7)
+        chosen.push_back(&archive.entries[archive.entries.size() - 1 - i]); // not in order
+    std::vector<QByteArray> starts;
+    QCOMPARE(archive.readEntryStarts(chosen, 16, starts), readable);
+    QByteArray last;
+    QCOMPARE(archive.readEntry(archive.entries.back(), last),
+             readable ? EntryRead::Whole : EntryRead::Unreadable);
+    if (!readable)
+        return;
+    BigArchive whole;
+    QCOMPARE(whole.open(path), BigArchive::Status::Ok);
+    std::vector<QByteArray> expected;
+    for (size_t i = 0; i < archive.entries.size(); ++i) {
+        QCOMPARE(archive.entries[i].path, whole.entries[i].path);
+        QCOMPARE(archive.entries[i].offset, whole.entries[i].offset);
+    }
+    QVERIFY(whole.readEntryStarts(chosen, 16, expected));
+    QVERIFY(starts == expected);
+    QByteArray kept;
+    QCOMPARE(whole.readEntry(whole.entries.back(), kept), EntryRead::Whole);
+    QCOMPARE(last, kept);
+}
+
+void TestBigArchive::directoryOnlyKeepsNoImage()
+{
+    // 96 MiB of image from a 390 KB stream: its directory and an entry at
+    // its end read in a few MiB.
+    const QByteArray plain =
+        makeBig({{"zeros.bin", QByteArray(96 << 20, '\0')}, {"end.ini", "k=v"}});
+    const QString path = file("zeros.big", refpCompress(plain));
+    BigArchive archive;
+    archive.directoryOnly = true;
+#if !defined(Q_OS_WIN)
+    struct rusage before, after;
+    ::getrusage(RUSAGE_SELF, &before);
+#endif
+    QCOMPARE(archive.open(path), BigArchive::Status::Ok);
+    QByteArray out;
+    QCOMPARE(archive.readEntry(archive.entries[1], out), EntryRead::Whole);
+    QCOMPARE(out, QByteArray("k=v"));
+#if !defined(Q_OS_WIN)
+    ::getrusage(RUSAGE_SELF, &after);
+    QVERIFY2(after.ru_maxrss - before.ru_maxrss < 16 * 1024,
+             qPrintable(QString::number(after.ru_maxrss - before.ru_maxrss) + " KiB more"));
+#endif
 }
 
 void TestBigArchive::fromMemory()

@@ -47,7 +47,12 @@ void TestCliHostile::corpus_data()
         const qint64 budget =
             (qint64(64) << 20) + 2 * QFileInfo(file).size() * (suffix == "png" ? 1032 : 257);
         for (const QStringList &run : runs) {
-            QTest::addRow("%s %s", qPrintable(run.first()), qPrintable(name)) << run << budget;
+            // What a careful user runs first on a file they do not trust
+            // stays within the thumbnailer's budget too.
+            const bool first =
+                run.first() == "info" || run.first() == "list" || run.first() == "test";
+            QTest::addRow("%s %s", qPrintable(run.first()), qPrintable(name))
+                << run << (first ? std::min(budget, qint64(256) << 20) : budget);
             ++count;
         }
         // The thumbnailer runs unasked on whatever lands in a folder: its

@@ -126,7 +126,8 @@ QByteArray randomStream(uint seed, int count, QByteArray &expected)
         const int maxOffset = kind == 1 ? 1024 : kind == 2 ? 16384 : 131072;
         const int bound = std::min(reach, random.bounded(2) ? 24 : maxOffset);
         // Now and then the farthest match there is.
-        const int offset = i % 50 == 0 && reach >= maxOffset ? maxOffset : 1 + random.bounded(bound);
+        const int offset =
+            i % 50 == 0 && reach >= maxOffset ? maxOffset : 1 + random.bounded(bound);
         int length;
         if (kind == 1) {
             length = 3 + random.bounded(8);
@@ -364,7 +365,8 @@ void TestRefpDecoder::randomCommands()
     const int size = expected.size();
     for (const QByteArray &source : {whole, whole.chopped(200)}) {
         const Bytes in = bytesOf(source);
-        for (int want : {0, 1, 17, int(QRandomGenerator(seed).bounded(size)), size / 2, size - 1, size, size + 9}) {
+        for (int want : {0, 1, 17, int(QRandomGenerator(seed).bounded(size)), size / 2, size - 1,
+                         size, size + 9}) {
             if (source.size() < whole.size() && want > size / 2)
                 continue;
             Bytes out(size_t(want) + 1);
