@@ -10,8 +10,9 @@
 # few bytes, against 256 MiB and 1 s: TPI blocks that unpack 14 MiB and fail
 # (56 MB), a PNG of one column of 16,777,216 rows, 3,000 entries sharing one
 # stream of 16 MiB, a 4 MB archive compressed whole that unpacks to 1 GiB
-# (test may keep that once), and a 1.37 GB archive of stored entries
-# (sparse; its test may take what reading it takes).
+# (test may keep that once), a 1.37 GB archive of stored entries
+# (sparse; its test may take what reading it takes), and 24 readers at once
+# of the mount, against its cache and an allowance.
 #   bench/hostile-budget.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -146,4 +147,53 @@ measure whole-1gib.big $fixed 1 "$cli" list --long "$made/whole-1gib.big"
 measure whole-1gib.big $fixed 1 "$cli" info "$made/whole-1gib.big"
 measure whole-1gib.big $(((1 << 30) + fixed)) 2 "$cli" test "$made/whole-1gib.big"
 measure stored-1.37gb.big $fixed 10 "$cli" test "$made/stored-1.37gb.big"
+
+# The mount: 24 readers at once of 24 entries of 24 MiB, Refp-compressed
+# with their stored size close to the unpacked one. Its peak is the 256 MiB
+# cache and an allowance of 64 MiB for the rest; a reader the cache cannot
+# serve yet gets ENOMEM, as README says.
+if [ -e /dev/fuse ] && command -v fusermount3 >/dev/null; then
+    python3 - "$made" <<'PY'
+import os, struct, sys
+made = sys.argv[1]
+size = 24 << 20
+data = os.urandom(size)
+stream = bytearray(b"\x90\xFB" + struct.pack(">I", size))
+for at in range(0, size, 112):
+    run = data[at:at + 112]
+    stream += bytes([0xE0 + len(run) // 4 - 1]) + run
+stream += b"\xFC"
+names = [b"r%02d.bin" % i for i in range(24)]
+start = 16 + sum(9 + len(n) for n in names)
+directory = b"".join(struct.pack(">II", start + i * len(stream), len(stream)) + n + b"\0"
+                     for i, n in enumerate(names))
+with open(made + "/readers-24.big", "wb") as f:
+    f.write(b"BIGF" + struct.pack("<I", start + 24 * len(stream)) + struct.pack(">II", 24, start)
+            + directory)
+    for _ in names:
+        f.write(stream)
+PY
+    mnt="$out/mnt"
+    mkdir -p "$mnt"
+    "$cli" mount -f "$made/readers-24.big" "$mnt" 2>/dev/null &
+    server=$!
+    for _ in $(seq 100); do mountpoint -q "$mnt" && break; sleep 0.1; done
+    started=$(date +%s.%N)
+    for i in $(seq -w 0 23); do
+        { cat "$mnt/r$i.bin" >/dev/null 2>&1 && touch "$out/read-$i"; } &
+    done
+    wait_readers() { for job in $(jobs -p); do [ "$job" = "$server" ] || wait "$job" || true; done; }
+    wait_readers
+    seconds=$(echo "$(date +%s.%N) - $started" | bc)
+    kib=$(awk '/VmHWM/ { print $2 }' "/proc/$server/status")
+    fusermount3 -u "$mnt"
+    wait "$server" || true
+    budget=$(((256 + 64) << 20))
+    verdict=ok
+    [ $((kib * 1024)) -gt "$budget" ] && { verdict=OVER; worst=1; }
+    whole=$(find "$out" -maxdepth 1 -name 'read-*' | wc -l)
+    printf '%-34s %-10s %10.1f %12.1f %8.2f %s (%d of 24 read whole)\n' readers-24.big "mount" \
+        "$(echo "$kib / 1024" | bc -l)" "$(echo "$budget / 1048576" | bc -l)" "$seconds" \
+        "$verdict" "$whole"
+fi
 exit $worst
