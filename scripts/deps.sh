@@ -20,6 +20,13 @@ vorland_install_packages() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # An index that fails to refresh (a mirror in sync) is tried once more,
+    # then the lists there are serve; only packages that cannot be had fail.
+    $sudo apt-get update -qq || $sudo apt-get update -qq ||
+        echo "warning: some package indexes could not be refreshed; going on with the lists there are" >&2
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" || {
+        echo "cannot install: ${missing[*]}" >&2
+        return 1
+    }
 }

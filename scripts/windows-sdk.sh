@@ -40,11 +40,27 @@ vorland_sdk_fetch() {
     apt-get "${options[@]}" update || apt-get "${options[@]}" update ||
         echo "windows.sh: warning: some package indexes could not be refreshed" >&2
     (cd "$sdk/src" && for package in qtbase-opensource-src libpng1.6 libsquish; do
-        ls -d "$package"-*/ >/dev/null 2>&1 || apt-get "${options[@]}" source "$package" >/dev/null || {
+        ls -d "$package"-*/ >/dev/null 2>&1 || vorland_sdk_source "$package" || {
             echo "windows.sh: cannot fetch the source package $package" >&2
             return 1
         }
     done)
+}
+
+# Fetches the source package PACKAGE: the newest version, or, since a mirror
+# may list a version whose files it does not hold yet, the newest of the
+# others that it does.
+vorland_sdk_source() { # PACKAGE (uses the caller's apt options)
+    local package=$1 version
+    apt-get "${options[@]}" source "$package" >/dev/null 2>&1 && return 0
+    for version in $(apt-cache "${options[@]}" showsrc "$package" | sed -n 's/^Version: //p' |
+        sort -u -V -r); do
+        if apt-get "${options[@]}" source "$package=$version" >/dev/null 2>&1; then
+            echo "windows.sh: warning: $package fetched at $version, the newest the mirror holds" >&2
+            return 0
+        fi
+    done
+    return 1
 }
 
 vorland_sdk_cmake() { # SOURCE BUILD [cmake options...]
