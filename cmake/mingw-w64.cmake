@@ -12,6 +12,12 @@ string(REGEX MATCH "^[^-]+" CMAKE_SYSTEM_PROCESSOR ${VORLAND_TRIPLET})
 set(CMAKE_C_COMPILER ${VORLAND_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${VORLAND_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${VORLAND_TRIPLET}-windres)
+# A 32-bit program may use 4 GiB of address space on 64-bit Windows, not 2.
+if(VORLAND_TRIPLET MATCHES "^i686-")
+    foreach(kind EXE SHARED MODULE)
+        set(CMAKE_${kind}_LINKER_FLAGS_INIT "-Wl,--large-address-aware")
+    endforeach()
+endif()
 
 set(CMAKE_FIND_ROOT_PATH ${VORLAND_WIN_SDK} /usr/${VORLAND_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -8,6 +8,8 @@
 # made from the machine's own package sources, which are left alone.
 
 vorland_sdk_stamp="$sdk/.complete-qt5.15-png-squish-1"
+# The source packages, fetched once for every target, beside the SDKs.
+vorland_sdk_src="$sdk/../src"
 
 # The machine's own package sources, as source-package entries, into a
 # private apt configuration in DIR: every "deb" line of its one-line lists
@@ -29,9 +31,26 @@ vorland_sdk_sources() { # DIR
     done
 }
 
+# What nothing of ours touches, switched off so that Qt builds in less time:
+# modules (Network, Sql, Xml, Concurrent, PrintSupport, Vulkan), and the
+# widgets, dialogs and writers that no window of ours shows.
+vorland_sdk_qt_unused=(
+    -no-feature-network -no-feature-sql -no-feature-xml -no-feature-concurrent
+    -no-feature-printer -no-feature-vulkan -no-feature-tabletevent -no-feature-pdf
+    -no-feature-textodfwriter -no-feature-movie -no-feature-sessionmanager
+    -no-feature-systemtrayicon -no-feature-statemachine -no-feature-whatsthis
+    -no-feature-imageformat_ppm -no-feature-imageformat_xbm
+    -no-feature-graphicsview -no-feature-graphicseffect -no-feature-mdiarea
+    -no-feature-calendarwidget -no-feature-datetimeedit -no-feature-colordialog
+    -no-feature-fontdialog -no-feature-wizard -no-feature-undocommand
+    -no-feature-undostack -no-feature-undogroup -no-feature-undoview -no-feature-dial
+    -no-feature-lcdnumber -no-feature-keysequenceedit -no-feature-fontcombobox
+    -no-feature-columnview
+)
+
 vorland_sdk_fetch() {
     local apt="$sdk/../apt"
-    mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$sdk/src"
+    mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$vorland_sdk_src"
     vorland_sdk_sources "$apt"
     local options=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/parts"
         -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "APT::Sandbox::User=root" -qq)
@@ -39,7 +58,7 @@ vorland_sdk_fetch() {
     # then the lists there are serve; only packages that cannot be had fail.
     apt-get "${options[@]}" update || apt-get "${options[@]}" update ||
         echo "windows.sh: warning: some package indexes could not be refreshed" >&2
-    (cd "$sdk/src" && for package in qtbase-opensource-src libpng1.6 libsquish; do
+    (cd "$vorland_sdk_src" && for package in qtbase-opensource-src libpng1.6 libsquish; do
         ls -d "$package"-*/ >/dev/null 2>&1 || vorland_sdk_source "$package" || {
             echo "windows.sh: cannot fetch the source package $package" >&2
             return 1
@@ -77,7 +96,7 @@ vorland_sdk_build() {
     [ -f "$vorland_sdk_stamp" ] && return 0
     echo "== Building the Windows SDK in $sdk (once; Qt takes a quarter of an hour)"
     vorland_sdk_fetch
-    local src="$sdk/src" work="$sdk/work"
+    local src="$vorland_sdk_src" work="$sdk/work"
     mkdir -p "$work"
 
     # zlib comes from Debian's MinGW package; libpng as a DLL, libsquish linked in.
@@ -92,12 +111,12 @@ vorland_sdk_build() {
     (cd "$work/qt" && "$qt/configure" -prefix "$sdk" -opensource -confirm-license \
         -xplatform win32-g++ -device-option CROSS_COMPILE="$triplet"- -release -shared \
         -nomake examples -nomake tests -no-opengl -no-dbus -qt-zlib -qt-libpng -qt-libjpeg \
-        -qt-freetype -qt-pcre -qt-harfbuzz -no-icu -no-fontconfig -no-feature-sql \
-        -no-feature-network -no-feature-tabletevent -no-direct2d >"$work/qt-configure.log" 2>&1 &&
+        -qt-freetype -qt-pcre -qt-harfbuzz -no-icu -no-fontconfig -no-direct2d \
+        "${vorland_sdk_qt_unused[@]}" >"$work/qt-configure.log" 2>&1 &&
         make -j"$(nproc)" >"$work/qt-make.log" 2>&1 && make install >/dev/null 2>&1) || {
         echo "windows.sh: building Qt failed; see $work/qt-*.log" >&2
         return 1
     }
-    rm -rf "$work" "$src"
+    rm -rf "$work"
     touch "$vorland_sdk_stamp"
 }

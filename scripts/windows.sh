@@ -1,66 +1,106 @@
 #!/usr/bin/env bash
-# Builds Vorland for Windows on Debian, with MinGW-w64, and tests it under
-# Wine: the Windows SDK (Qt, libpng, libsquish from Debian's sources) once,
-# into a cache outside the checkout; then the programs, the whole test suite
-# under Wine, and two packages: a ZIP that runs where it is unpacked and an
-# installer.
+# Builds Vorland for Windows on Debian, with MinGW-w64, for 64-bit and 32-bit
+# Windows, and tests it under Wine: for each, the Windows SDK (Qt, libpng,
+# libsquish from Debian's sources) once, into a cache outside the checkout;
+# then the programs, the test suite under Wine, and two packages: a ZIP that
+# runs where it is unpacked and an installer. The 32-bit programs run only
+# where Wine runs 32-bit programs (README says how to set that up); without
+# it they are built, packed and checked without running (scripts/check-pe.sh).
 #   VORLAND_WIN_SDK   where the SDK is built and kept
 #                     (default: ~/.cache/vorland/sdk-<triplet>)
-#   VORLAND_TRIPLET   x86_64-w64-mingw32 (default) or i686-w64-mingw32
-#   WIN_BUILD_DIR     build folder (default: build-windows)
-#   --sdk-only        build the SDK and stop
+#   WIN_BUILD_DIR     build folder (default: build-windows, build-windows32)
+#   --arch A          x86-64 or i686 alone (VORLAND_TRIPLET does the same)
+#   --sdk-only        build the SDKs and stop
 #   --no-tests        build and package without running the tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 
 sdk_only=false tests=true
-for argument in "$@"; do
-    case $argument in
+triplets=(x86_64-w64-mingw32 i686-w64-mingw32)
+[ -n "${VORLAND_TRIPLET:-}" ] && triplets=("$VORLAND_TRIPLET")
+while [ $# -gt 0 ]; do
+    case $1 in
     --sdk-only) sdk_only=true ;;
     --no-tests) tests=false ;;
-    *) echo "usage: scripts/windows.sh [--sdk-only] [--no-tests]" >&2; exit 2 ;;
+    --arch)
+        shift
+        case ${1:-} in
+        x86-64 | x86_64) triplets=(x86_64-w64-mingw32) ;;
+        i686) triplets=(i686-w64-mingw32) ;;
+        *) echo "windows.sh: --arch takes x86-64 or i686" >&2; exit 2 ;;
+        esac
+        ;;
+    *) echo "usage: scripts/windows.sh [--arch x86-64|i686] [--sdk-only] [--no-tests]" >&2; exit 2 ;;
     esac
+    shift
 done
 
-triplet=${VORLAND_TRIPLET:-x86_64-w64-mingw32}
+packages=(libz-mingw-w64-dev dpkg-dev perl python3 wine wine64 nsis zip xvfb xauth xdotool
+    imagemagick fonts-dejavu-core)
+for triplet in "${triplets[@]}"; do
+    arch=${triplet%%-*}
+    packages+=("g++-mingw-w64-${arch/_/-}-posix" "gcc-mingw-w64-${arch/_/-}-posix")
+done
+vorland_install_packages "${packages[@]}"
+version=$(sed -n 's/^project(Vorland VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+
+# True when Wine runs this target's programs here: 64-bit ones always, 32-bit
+# ones where 32-bit Wine is installed and the system runs it.
+runs_here() {
+    [ "$arch" = x86-64 ] || /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+# The programs that the build runs (the demo and seed writers), built for
+# this system, for a build whose own programs cannot run here.
+host_helpers() {
+    local helpers=build-windows-helpers
+    cmake -S . -B "$helpers" -DCMAKE_BUILD_TYPE=Release -DVORLAND_BUILD_TESTS=OFF \
+        -DVORLAND_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$helpers" -j"$(nproc)" --target makedemo makeseeds >/dev/null
+    echo "$PWD/$helpers/bin"
+}
+
+build_one() {
 arch=${triplet%%-*}
 arch=${arch/_/-}
 sdk=${VORLAND_WIN_SDK:-${XDG_CACHE_HOME:-$HOME/.cache}/vorland/sdk-$triplet}
 build=${WIN_BUILD_DIR:-build-windows}
-vorland_install_packages "g++-mingw-w64-$arch-posix" "gcc-mingw-w64-$arch-posix" \
-    libz-mingw-w64-dev dpkg-dev perl python3 wine wine64 nsis zip xvfb xauth xdotool imagemagick \
-    fonts-dejavu-core
-
+[ "$arch" = i686 ] && build=${WIN_BUILD_DIR:-build-windows32}
 mkdir -p "$sdk"
 sdk=$(cd "$sdk" && pwd)
 source scripts/windows-sdk.sh
 start=$SECONDS
 vorland_sdk_build
-echo "== Windows SDK ready in $sdk ($((SECONDS - start)) s)"
-$sdk_only && exit 0
+echo "== Windows SDK for $triplet ready in $sdk ($((SECONDS - start)) s)"
+$sdk_only && return 0
 
+helpers=""
+runs_here || helpers=$(host_helpers)
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DVORLAND_TRIPLET="$triplet" -DVORLAND_WIN_SDK="$sdk" -DCMAKE_BUILD_TYPE=Release \
-    -DVORLAND_BUILD_TESTS=ON -DVORLAND_BUILD_BENCH=OFF
+    -DVORLAND_BUILD_TESTS=ON -DVORLAND_BUILD_BENCH=OFF -DVORLAND_HELPERS="$helpers"
 # Wine in a prefix of our own, quiet, without asking to install .NET or a
 # browser engine: the build runs the demo and seed writers in it.
 mkdir -p "$build"
 export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-[ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1
-# One server for every Wine process of this run, started here apart from
-# them: a server that a test started would hold that test's output open.
-wineserver -p >/dev/null 2>&1 </dev/null || true # (one may run already)
-wineboot >/dev/null 2>&1 </dev/null # and Wine's own services, for the same reason
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+if runs_here; then
+    [ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1
+    # One server for every Wine process of this run, started here apart from
+    # them: a server that a test started would hold that test's output open.
+    wineserver -p >/dev/null 2>&1 </dev/null || true # (one may run already)
+    wineboot >/dev/null 2>&1 </dev/null # and Wine's own services, for the same reason
+    trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+fi
 cmake --build "$build" -j"$(nproc)"
-if $tests; then
+if $tests && ! runs_here; then
+    echo "== the $arch tests need 32-bit Wine, which this system does not run: not run"
+elif $tests; then
     xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$build" --output-on-failure \
         -j"$(nproc)"
 fi
 
 # The packages, from one staged tree.
-version=$(sed -n 's/^project(Vorland VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 name="vorland-$version-${arch/x86-64/win64}"
 [ "$arch" = i686 ] && name="vorland-$version-win32"
 stage="$build/stage/$name"
@@ -85,6 +125,12 @@ done) >"$lists.uninstall.nsh"
 makensis -V2 -DVERSION="$version" -DARCH="$arch" -DSTAGE="$PWD/$stage" -DFILES="$lists" \
     -DOUTFILE="$PWD/$build/$name-setup.exe" resources/windows/vorland.nsi
 chmod +x "$build/$name-setup.exe"
+scripts/check-pe.sh "$triplet" "$stage"
+if ! runs_here; then
+    echo "== $build/$name.zip ($(du -h "$build/$name.zip" | cut -f1)), not tried: no 32-bit Wine"
+    echo "== $build/$name-setup.exe ($(du -h "$build/$name-setup.exe" | cut -f1)), not tried"
+    return 0
+fi
 
 # The packages as a user meets them, in the Wine prefix: the ZIP's programs
 # where it is unpacked (GfxCore.dll found beside them, from another working
@@ -99,19 +145,41 @@ unpacked=$(winepath -w "$check/$name")
 profile="$WINEPREFIX/drive_c/users/$(id -un)"
 installed="$profile/AppData/Local/Programs/Vorland"
 shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Vorland.lnk"
-wine "$PWD/$build/$name-setup.exe" /S
+temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
+# What the user has before: the uninstaller puts back just that.
+before() {
+    wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -i 'Path' || true
+    [ -d "$profile/AppData/Local/Programs" ] && echo "Programs folder"
+    find "$temp" -maxdepth 1 -name '~nsu*' 2>/dev/null | sort
+}
+had=$(before)
+# Installed twice, the second time over the first, as an update is.
+wine "$PWD/$build/$name-setup.exe" /S /PATH
+wine "$PWD/$build/$name-setup.exe" /S /PATH
 [ -f "$installed/vorland.exe" ] && [ -f "$installed/imageformats/vorland_tpi.dll" ] &&
     [ -f "$shortcut" ] &&
-    [[ $(wine reg query 'HKCU\Software\Classes\.big') == *Vorland.Archive* ]] ||
+    [[ $(wine reg query 'HKCU\Software\Classes\.big') == *Vorland.Archive* ]] &&
+    [[ $(wine reg query 'HKCU\Environment' /v Path) == *"$(winepath -w "$installed")"* ]] ||
     { echo "windows.sh: the installer did not install" >&2; exit 1; }
 wine "$installed/uninstall.exe" /S
-for _ in $(seq 100); do [ -e "$installed" ] || break; sleep 0.2; done
+# The uninstaller goes on as a copy of itself, whose folder goes last.
+for _ in $(seq 100); do
+    [ -e "$installed" ] || [ "$(before)" != "$had" ] || break
+    sleep 0.2
+done
 if [ -e "$installed" ] || [ -e "$shortcut" ] || wine reg query 'HKCU\Software\Classes\.big' >/dev/null 2>&1 ||
-    wine reg query 'HKCU\Software\Vorland' >/dev/null 2>&1; then
+    wine reg query 'HKCU\Software\Vorland' >/dev/null 2>&1 || [ "$(before)" != "$had" ]; then
     echo "windows.sh: the uninstaller left something behind" >&2
     find "$installed" >&2 2>/dev/null || true
+    diff <(echo "$had") <(before) >&2 || true
     exit 1
 fi
 echo "== the ZIP runs where it is unpacked; the installer installs and its uninstaller removes it"
 echo "== $build/$name.zip ($(du -h "$build/$name.zip" | cut -f1))"
 echo "== $build/$name-setup.exe ($(du -h "$build/$name-setup.exe" | cut -f1))"
+wineserver -k >/dev/null 2>&1 || true
+}
+
+for triplet in "${triplets[@]}"; do
+    build_one
+done

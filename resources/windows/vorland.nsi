@@ -3,9 +3,10 @@
 ; %LOCALAPPDATA%\Programs\Vorland, its settings to HKEY_CURRENT_USER. It adds
 ; a Start-menu entry, the .big and .tpi file types with their icons and
 ; descriptions (no "open" verb: the viewer takes no arguments), and, if
-; chosen, vorland-cli on the user's PATH. The uninstaller removes exactly
-; what was installed: the files listed at build time, and the keys and PATH
-; entry only while they are still the ones it made.
+; chosen (or given /PATH), vorland-cli on the user's PATH. The uninstaller
+; removes exactly what was installed: the files listed at build time, the
+; folders it made, and the keys and PATH entry only while they are still the
+; ones it made.
 ;
 ; Defines from the command line: VERSION, ARCH (x86-64 or i686), STAGE (the
 ; staged tree), FILES (the generated lists of files and folders), OUTFILE.
@@ -22,6 +23,8 @@ SetCompressor /SOLID lzma
 !include "LogicLib.nsh"
 !include "WinMessages.nsh"
 !include "StrFunc.nsh"
+!include "FileFunc.nsh"
+!include "Sections.nsh"
 ${StrStr}
 ${UnStrRep}
 
@@ -57,8 +60,37 @@ BrandingText "Vorland ${VERSION}"
     DeleteRegKey HKCU "Software\Classes\${CLASS}"
 !macroend
 
+; An installed Vorland, of either build, is uninstalled first, by its own
+; uninstaller (run in place), so that no file of its list stays behind; a
+; folder it made is still remembered as made.
+Function RemovePrevious
+    ReadRegStr $R0 HKCU "Software\Vorland" "InstallDir"
+    ${If} $R0 == ""
+    ${OrIfNot} ${FileExists} "$R0\uninstall.exe"
+        Return
+    ${EndIf}
+    ReadRegStr $R1 HKCU "Software\Vorland" "MadeFolder"
+    ExecWait '"$R0\uninstall.exe" /S _?=$R0'
+    Delete "$R0\uninstall.exe"
+    RMDir "$R0"
+    ${If} $R1 != ""
+        WriteRegStr HKCU "Software\Vorland" "MadeFolder" "$R1"
+    ${EndIf}
+FunctionEnd
+
 Section "Vorland" SecProgram
     SectionIn RO
+    Call RemovePrevious
+    ; The folder the program's folder goes in, when it is made here, goes
+    ; again with it if nothing else came to be in it.
+    ${GetParent} "$INSTDIR" $0
+    ReadRegStr $1 HKCU "Software\Vorland" "MadeFolder"
+    ${IfNot} ${FileExists} "$0\*.*"
+    ${OrIf} $1 == $0
+        WriteRegStr HKCU "Software\Vorland" "MadeFolder" "$0"
+    ${Else}
+        DeleteRegValue HKCU "Software\Vorland" "MadeFolder"
+    ${EndIf}
     !include "${FILES}.install.nsh"
     WriteUninstaller "$INSTDIR\uninstall.exe"
     CreateShortCut "$SMPROGRAMS\Vorland.lnk" "$INSTDIR\vorland.exe"
@@ -86,6 +118,7 @@ Section /o "vorland-cli on PATH" SecPath
     ${If} $1 == ""
         ${If} $0 == ""
             WriteRegExpandStr HKCU "Environment" "Path" "$INSTDIR"
+            WriteRegDWORD HKCU "Software\Vorland" "MadePath" 1
         ${Else}
             WriteRegExpandStr HKCU "Environment" "Path" "$0;$INSTDIR"
         ${EndIf}
@@ -93,6 +126,16 @@ Section /o "vorland-cli on PATH" SecPath
         SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=2000
     ${EndIf}
 SectionEnd
+
+; /PATH on the command line (with /S, say) chooses "vorland-cli on PATH".
+Function .onInit
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/PATH" $1
+    ${IfNot} ${Errors}
+        !insertmacro SelectSection ${SecPath}
+    ${EndIf}
+FunctionEnd
 
 Section "Uninstall"
     ReadRegDWORD $0 HKCU "Software\Vorland" "OnPath"
@@ -102,7 +145,13 @@ Section "Uninstall"
         ; Take off the separators added around it.
         StrCpy $2 $2 "" 1
         StrCpy $2 $2 -1
-        WriteRegExpandStr HKCU "Environment" "Path" "$2"
+        ReadRegDWORD $3 HKCU "Software\Vorland" "MadePath"
+        ${If} $2 == ""
+        ${AndIf} $3 == 1
+            DeleteRegValue HKCU "Environment" "Path" ; the user had none
+        ${Else}
+            WriteRegExpandStr HKCU "Environment" "Path" "$2"
+        ${EndIf}
         SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=2000
     ${EndIf}
     ReadRegDWORD $0 HKCU "Software\Vorland" "FileTypes"
@@ -115,6 +164,22 @@ Section "Uninstall"
     !include "${FILES}.uninstall.nsh"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
+    ReadRegStr $0 HKCU "Software\Vorland" "MadeFolder"
+    ${If} $0 != ""
+        RMDir "$0" ; only when empty
+    ${EndIf}
     DeleteRegKey HKCU "${UNINSTALL_KEY}"
     DeleteRegKey HKCU "Software\Vorland"
+    ; This uninstaller runs as a copy in a folder of its own in %TEMP%,
+    ; which Windows would remove only at the next start, and then only the
+    ; copy, leaving its folder: a hidden command removes both once this
+    ; process has ended, trying for up to 10 s.
+    StrLen $1 "$TEMP\~nsu"
+    StrCpy $0 "$EXEDIR" $1
+    ${If} $0 == "$TEMP\~nsu"
+        SetOutPath "$TEMP" ; the command's working folder, which it cannot remove
+        ExecShell "open" "$SYSDIR\cmd.exe" \
+            '/d /c for /l %i in (1,1,10) do (rmdir /s /q "$EXEDIR" 2>nul & if not exist "$EXEDIR" exit /b 0 & ping -n 2 127.0.0.1 >nul)' \
+            SW_HIDE
+    ${EndIf}
 SectionEnd
