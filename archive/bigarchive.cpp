@@ -5,6 +5,7 @@
 #include "gfxcorecodec.h"
 #include "heldfile.h"
 #include "largetable.h"
+#include "memorysize.h"
 
 #include <algorithm>
 #include <cstring>
@@ -54,7 +55,9 @@ BigArchive::Status BigArchive::open(const QString &filePath)
             GfxCoreCodec::streamUnpackedSize(head.constData(), size_t(head.size()), onDisk);
         if (declared > imageLimit || onDisk / 2 > imageLimit)
             return Status::TooLarge;
-        std::unique_ptr<char[]> whole(new (std::nothrow) char[onDisk]);
+        if (!memorysize::fits(onDisk))
+            return Status::NoMemory;
+        std::unique_ptr<char[]> whole(new (std::nothrow) char[size_t(onDisk)]);
         if (!whole)
             return Status::NoMemory;
         const int64_t read = file->readAt(whole.get(), size_t(onDisk), 0);
@@ -127,6 +130,8 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
         }
         if (n > imageLimit)
             return Status::TooLarge;
+        if (!memorysize::fits(n, 1))
+            return Status::NoMemory;
         kept->data.reset(new (std::nothrow) char[size_t(n) + 1]);
         kept->size = n;
         if (!kept->data)
@@ -136,6 +141,8 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
         if (!GfxCoreCodec::unpack(whole, length, kept->data.get(), n))
             return Status::DamagedCompression;
     } else {
+        if (!memorysize::fits(length, 1))
+            return Status::NoMemory;
         kept->data.reset(new (std::nothrow) char[length + 1]);
         kept->size = length;
         if (!kept->data)

@@ -1,6 +1,7 @@
 #include "entrydata.h"
 
 #include "gfxcorecodec.h"
+#include "memorysize.h"
 
 #include <algorithm>
 #include <cstring>
@@ -115,6 +116,8 @@ EntryResult sendEntry(const BigArchive &archive, const BigEntry &entry, bool raw
     std::unique_ptr<char[]> stored;
     size_t filled = 0;
     auto readWhole = [&] {
+        if (!memorysize::fits(result.present, 1))
+            return EntryRead::TooLarge;
         stored.reset(new (std::nothrow) char[size_t(result.present) + 1]);
         if (!stored)
             return EntryRead::NoMemory;

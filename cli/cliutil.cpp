@@ -2,6 +2,7 @@
 #include "console.h"
 
 #include "atomicfile.h"
+#include "memorysize.h"
 #include "safepath.h"
 
 #include <QDateTime>
@@ -234,7 +235,8 @@ bool InputFile::open(const QString &path, bool dashIsStdin)
         length = size_t(copy.size());
     } else {
         const quint64 size = quint64(file.size());
-        owned.reset(new (std::nothrow) char[size + 1]);
+        if (memorysize::fits(size, 1))
+            owned.reset(new (std::nothrow) char[size_t(size) + 1]);
         if (!owned) {
             printError(
                 QStringLiteral("Not enough memory to read %1 (%2 bytes)").arg(path).arg(size));

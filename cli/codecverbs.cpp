@@ -93,7 +93,8 @@ int runCompress(const QStringList &arguments)
                     arguments, files, true))
         return *done;
     const InputFile &input = files.input;
-    if (uint64_t(input.size()) > 0xFFFFFFFFull) {
+    const uint64_t size = input.size(); // (a size_t of 32 bits never is)
+    if (size > 0xFFFFFFFFull) {
         printError(
             QStringLiteral("%1 is too large for a Refp stream (4 GiB or more)").arg(files.in));
         return Failure;

@@ -9,6 +9,7 @@
 #include "entrydata.h"
 #include "gfxcorecodec.h"
 #include "heldfile.h"
+#include "memorysize.h"
 #include "pathrules.h"
 #include "picturefile.h"
 #include "report.h"
@@ -169,7 +170,7 @@ public:
         if (const char *image = archive.keptImage())
             return image + offset;
         if (length > kWindow && whole) {
-            char *buffer = large.get(length + 1);
+            char *buffer = memorysize::fits(length, 1) ? large.get(length + 1) : nullptr;
             if (buffer && archive.file()->readAt(buffer, length, offset) == int64_t(length))
                 return buffer;
             problem = buffer ? QStringLiteral("it cannot be read: %1").arg(systemError())

@@ -118,7 +118,8 @@ size_t GfxCore_Compress(const void *src, size_t srcLen, void *dst, size_t dstCap
 size_t GfxCore_CompressLevel(const void *src, size_t srcLen, void *dst, size_t dstCapacity,
                              int level)
 {
-    if (uint64_t(srcLen) > 0xFFFFFFFFull || !dst || dstCapacity < refp::encodeBound(srcLen) ||
+    const uint64_t length = srcLen; // (a size_t of 32 bits never is too long)
+    if (length > 0xFFFFFFFFull || !dst || dstCapacity < refp::encodeBound(srcLen) ||
         (!src && srcLen > 0))
         return 0;
     static const uint8_t empty = 0;
