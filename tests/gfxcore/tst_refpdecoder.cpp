@@ -79,12 +79,18 @@ QByteArray cmd4(int literals, int length, int offset)
            char((o >> 8) & 0xFF) + char(o & 0xFF) + char(l & 0xFF);
 }
 
-// `output` extended by a copy of `length` bytes from `offset` back, one byte
+// Extends `output` by a copy of `length` bytes from `offset` back, one byte
 // at a time as the format defines it.
-QByteArray copied(QByteArray output, int offset, int length)
+void appendCopy(QByteArray &output, int offset, int length)
 {
     for (int i = 0; i < length; ++i)
         output += output.at(output.size() - offset);
+}
+
+// The same, for a table's rows.
+QByteArray copied(QByteArray output, int offset, int length)
+{
+    appendCopy(output, offset, length);
     return output;
 }
 
@@ -140,7 +146,7 @@ QByteArray randomStream(uint seed, int count, QByteArray &expected)
             commands += cmd4(lit, length, offset);
         }
         commands += litBytes;
-        expected = copied(expected, offset, length);
+        appendCopy(expected, offset, length);
     }
     const int last = random.bounded(4);
     commands += char(0xFC | last) + literals(last);
@@ -157,7 +163,7 @@ QByteArray farthestStream(int size, QByteArray &expected)
     QByteArray commands = literalCommands(expected);
     while (expected.size() + 1028 <= size) {
         commands += cmd4(0, 1028, 131072);
-        expected = copied(expected, 131072, 1028);
+        appendCopy(expected, 131072, 1028);
     }
     return stream(commands + "\xFC", uint32_t(expected.size()));
 }
