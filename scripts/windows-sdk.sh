@@ -94,7 +94,7 @@ vorland_sdk_cmake() { # SOURCE BUILD [cmake options...]
 
 vorland_sdk_build() {
     [ -f "$vorland_sdk_stamp" ] && return 0
-    echo "== Building the Windows SDK in $sdk (once; Qt takes a quarter of an hour)"
+    echo "== Building the Windows SDK in $sdk (once; Qt takes about 20 minutes on two cores)"
     vorland_sdk_fetch
     local src="$vorland_sdk_src" work="$sdk/work"
     mkdir -p "$work"
