@@ -89,11 +89,7 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     if (!headers && !parsed.entries.empty())
         return Status::NoMemory;
 
-    entryCount = parsed.entryCount;
-    archiveSize = parsed.archiveSize;
-    headerLength = parsed.headerLength;
-    entries = std::move(parsed.entries);
-    longPaths = parsed.longPaths;
+    adopt(parsed, std::move(headers));
     compressed = false;
     fileSize = onDisk;
     imageSize = onDisk;
@@ -102,7 +98,6 @@ BigArchive::Status BigArchive::open(const QString &filePath)
     image.reset();
     packed.reset();
     directory = std::move(kept);
-    pathHeaders = std::move(headers);
     held = std::move(file);
     return Status::Ok;
 }
@@ -163,11 +158,7 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     if (!headers && !parsed.entries.empty())
         return Status::NoMemory;
 
-    entryCount = parsed.entryCount;
-    archiveSize = parsed.archiveSize;
-    headerLength = parsed.headerLength;
-    entries = std::move(parsed.entries);
-    longPaths = parsed.longPaths;
+    adopt(parsed, std::move(headers));
     compressed = isStream;
     fileSize = quint64(length);
     imageSize = kept->size;
@@ -176,7 +167,6 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     image = std::move(kept);
     packed.reset();
     directory = QByteArray();
-    pathHeaders = std::move(headers);
     held.reset();
     return Status::Ok;
 }
@@ -209,11 +199,7 @@ BigArchive::Status BigArchive::openDirectoryOf(std::unique_ptr<char[]> stream, s
     if (!headers && !parsed.entries.empty())
         return Status::NoMemory;
 
-    entryCount = parsed.entryCount;
-    archiveSize = parsed.archiveSize;
-    headerLength = parsed.headerLength;
-    entries = std::move(parsed.entries);
-    longPaths = parsed.longPaths;
+    adopt(parsed, std::move(headers));
     compressed = true;
     fileSize = quint64(length);
     imageSize = n;
@@ -224,7 +210,6 @@ BigArchive::Status BigArchive::openDirectoryOf(std::unique_ptr<char[]> stream, s
     packed->data = std::move(stream);
     packed->size = length;
     directory = std::move(kept);
-    pathHeaders = std::move(headers);
     return Status::Ok;
 }
 
@@ -252,6 +237,16 @@ EntryRead BigArchive::unpackRange(quint64 offset, quint64 end,
     case GfxCoreCodec::Pieces::Damaged: break;
     }
     return EntryRead::Unreadable;
+}
+
+void BigArchive::adopt(Parsed &parsed, std::unique_ptr<QByteArrayData[]> headers)
+{
+    entryCount = parsed.entryCount;
+    archiveSize = parsed.archiveSize;
+    headerLength = parsed.headerLength;
+    entries = std::move(parsed.entries); // the old paths before what they are made of
+    longPaths = parsed.longPaths;
+    pathHeaders = std::move(headers);
 }
 
 void BigArchive::releaseDirectory()

@@ -10,6 +10,9 @@
 
 class ArchiveFolder;
 class HeldFile;
+namespace bigdirectory {
+struct Parsed;
+}
 
 // One directory entry as stored: offset and size are signed in the format and
 // taken as unsigned wherever they locate data; the path is the raw 8-bit
@@ -152,6 +155,9 @@ public:
 private:
     Status openImage(const char *whole, size_t length, quint64 readCount, const QString &filePath);
     Status openDirectoryOf(std::unique_ptr<char[]> stream, size_t length, const QString &filePath);
+    // Takes the parsed header fields and entries, and the headers their
+    // paths are made of.
+    void adopt(bigdirectory::Parsed &parsed, std::unique_ptr<QByteArrayData[]> headers);
     // Hands the image's bytes from `offset` on, as far as `end`, to `take`
     // in pieces, unpacking them from the stream (directoryOnly).
     EntryRead unpackRange(quint64 offset, quint64 end,
