@@ -4,11 +4,13 @@
 # libsquish from Debian's sources) once, into a cache outside the checkout;
 # then the programs, the test suite under Wine, and two packages: a ZIP that
 # runs where it is unpacked and an installer. The 32-bit programs run only
-# where Wine runs 32-bit programs (README says how to set that up); without
-# it they are built, packed and checked without running (scripts/check-pe.sh).
-#   VORLAND_WIN_SDK   where the SDK is built and kept
+# where Wine runs 32-bit programs (Debian's wine32, on a system that runs
+# 32-bit code); elsewhere they are built, packed and checked without running
+# (scripts/check-pe.sh).
+#   VORLAND_WIN_SDK   where the SDK is built and kept, with --arch
 #                     (default: ~/.cache/vorland/sdk-<triplet>)
-#   WIN_BUILD_DIR     build folder (default: build-windows, build-windows32)
+#   WIN_BUILD_DIR     build folder (default: build-windows; the 32-bit build's
+#                     has 32 after it)
 #   --arch A          x86-64 or i686 alone (VORLAND_TRIPLET does the same)
 #   --sdk-only        build the SDKs and stop
 #   --no-tests        build and package without running the tests
@@ -36,6 +38,11 @@ while [ $# -gt 0 ]; do
     shift
 done
 
+if [ -n "${VORLAND_WIN_SDK:-}" ] && [ ${#triplets[@]} -gt 1 ]; then
+    echo "windows.sh: VORLAND_WIN_SDK names one SDK; choose its build with --arch" >&2
+    exit 2
+fi
+
 packages=(libz-mingw-w64-dev dpkg-dev perl python3 wine wine64 nsis zip xvfb xauth xdotool
     imagemagick fonts-dejavu-core)
 for triplet in "${triplets[@]}"; do
@@ -62,95 +69,95 @@ host_helpers() {
 }
 
 build_one() {
-arch=${triplet%%-*}
-arch=${arch/_/-}
-sdk=${VORLAND_WIN_SDK:-${XDG_CACHE_HOME:-$HOME/.cache}/vorland/sdk-$triplet}
-build=${WIN_BUILD_DIR:-build-windows}
-[ "$arch" = i686 ] && build=${WIN_BUILD_DIR:-build-windows32}
-mkdir -p "$sdk"
-sdk=$(cd "$sdk" && pwd)
-source scripts/windows-sdk.sh
-start=$SECONDS
-vorland_sdk_build
-echo "== Windows SDK for $triplet ready in $sdk ($((SECONDS - start)) s)"
-$sdk_only && return 0
+    arch=${triplet%%-*}
+    arch=${arch/_/-}
+    sdk=${VORLAND_WIN_SDK:-${XDG_CACHE_HOME:-$HOME/.cache}/vorland/sdk-$triplet}
+    build=${WIN_BUILD_DIR:-build-windows}
+    [ "$arch" = i686 ] && build=${build}32
+    mkdir -p "$sdk"
+    sdk=$(cd "$sdk" && pwd)
+    source scripts/windows-sdk.sh
+    start=$SECONDS
+    vorland_sdk_build
+    echo "== Windows SDK for $triplet ready in $sdk ($((SECONDS - start)) s)"
+    $sdk_only && return 0
 
-helpers=""
-runs_here || helpers=$(host_helpers)
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
-    -DVORLAND_TRIPLET="$triplet" -DVORLAND_WIN_SDK="$sdk" -DCMAKE_BUILD_TYPE=Release \
-    -DVORLAND_BUILD_TESTS=ON -DVORLAND_BUILD_BENCH=OFF -DVORLAND_HELPERS="$helpers"
-# Wine in a prefix of our own, quiet, without asking to install .NET or a
-# browser engine: the build runs the demo and seed writers in it.
-mkdir -p "$build"
-export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if runs_here; then
-    [ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1
-    # One server for every Wine process of this run, started here apart from
-    # them: a server that a test started would hold that test's output open.
-    wineserver -p >/dev/null 2>&1 </dev/null || true # (one may run already)
-    wineboot >/dev/null 2>&1 </dev/null # and Wine's own services, for the same reason
-    trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-fi
-cmake --build "$build" -j"$(nproc)"
-if $tests && ! runs_here; then
-    echo "== the $arch tests need 32-bit Wine, which this system does not run: not run"
-elif $tests; then
-    xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$build" --output-on-failure \
-        -j"$(nproc)"
-fi
+    helpers=""
+    runs_here || helpers=$(host_helpers)
+    cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
+        -DVORLAND_TRIPLET="$triplet" -DVORLAND_WIN_SDK="$sdk" -DCMAKE_BUILD_TYPE=Release \
+        -DVORLAND_BUILD_TESTS=ON -DVORLAND_BUILD_BENCH=OFF -DVORLAND_HELPERS="$helpers"
+    # Wine in a prefix of our own, quiet, without asking to install .NET or a
+    # browser engine: the build runs the demo and seed writers in it.
+    mkdir -p "$build"
+    export WINEPREFIX="$PWD/$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    if runs_here; then
+        [ -d "$WINEPREFIX" ] || wineboot --init >/dev/null 2>&1
+        # One server for every Wine process of this run, started here apart from
+        # them: a server that a test started would hold that test's output open.
+        wineserver -p >/dev/null 2>&1 </dev/null || true # (one may run already)
+        wineboot >/dev/null 2>&1 </dev/null # and Wine's own services, for the same reason
+        trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+    fi
+    cmake --build "$build" -j"$(nproc)"
+    if $tests && ! runs_here; then
+        echo "== the $arch tests need 32-bit Wine, which this system does not run: not run"
+    elif $tests; then
+        xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir "$build" --output-on-failure \
+            -j"$(nproc)"
+    fi
 
-# The packages, from one staged tree.
-name="vorland-$version-${arch/x86-64/win64}"
-[ "$arch" = i686 ] && name="vorland-$version-win32"
-stage="$build/stage/$name"
-rm -rf "$build/stage" && cmake --install "$build" --prefix "$stage" --strip >/dev/null
-(cd "$build/stage" && rm -f "../$name.zip" && zip -q -r -9 "../$name.zip" "$name")
-# The installer's file lists, made from the staged tree so that the
-# uninstaller removes exactly those files and folders.
-lists="$PWD/$build/stage/files"
-(cd "$stage" && find . -type f | sort | while read -r file; do
-    file=${file#./}
-    folder=$(dirname "$file")
-    [ "$folder" = . ] && folder="" || folder="\\${folder//\//\\}"
-    printf 'SetOutPath "$INSTDIR%s"\nFile "%s"\n' "$folder" "$PWD/$file"
-done) >"$lists.install.nsh"
-(cd "$stage" && find . -type f | sort | while read -r file; do
-    file=${file#./}
-    printf 'Delete "$INSTDIR\\%s"\n' "${file//\//\\}"
-done && find . -mindepth 1 -type d | sort -r | while read -r folder; do
-    folder=${folder#./}
-    printf 'RMDir "$INSTDIR\\%s"\n' "${folder//\//\\}"
-done) >"$lists.uninstall.nsh"
-makensis -V2 -DVERSION="$version" -DARCH="$arch" -DSTAGE="$PWD/$stage" -DFILES="$lists" \
-    -DOUTFILE="$PWD/$build/$name-setup.exe" resources/windows/vorland.nsi
-chmod +x "$build/$name-setup.exe"
-scripts/check-pe.sh "$triplet" "$stage"
-if ! runs_here; then
-    echo "== $build/$name.zip ($(du -h "$build/$name.zip" | cut -f1)), not tried: no 32-bit Wine"
-    echo "== $build/$name-setup.exe ($(du -h "$build/$name-setup.exe" | cut -f1)), not tried"
-    return 0
-fi
+    # The packages, from one staged tree.
+    name="vorland-$version-${arch/x86-64/win64}"
+    [ "$arch" = i686 ] && name="vorland-$version-win32"
+    stage="$build/stage/$name"
+    rm -rf "$build/stage" && cmake --install "$build" --prefix "$stage" --strip >/dev/null
+    (cd "$build/stage" && rm -f "../$name.zip" && zip -q -r -9 "../$name.zip" "$name")
+    # The installer's file lists, made from the staged tree so that the
+    # uninstaller removes exactly those files and folders.
+    lists="$PWD/$build/stage/files"
+    (cd "$stage" && find . -type f | sort | while read -r file; do
+        file=${file#./}
+        folder=$(dirname "$file")
+        [ "$folder" = . ] && folder="" || folder="\\${folder//\//\\}"
+        printf 'SetOutPath "$INSTDIR%s"\nFile "%s"\n' "$folder" "$PWD/$file"
+    done) >"$lists.install.nsh"
+    (cd "$stage" && find . -type f | sort | while read -r file; do
+        file=${file#./}
+        printf 'Delete "$INSTDIR\\%s"\n' "${file//\//\\}"
+    done && find . -mindepth 1 -type d | sort -r | while read -r folder; do
+        folder=${folder#./}
+        printf 'RMDir "$INSTDIR\\%s"\n' "${folder//\//\\}"
+    done) >"$lists.uninstall.nsh"
+    makensis -V2 -DVERSION="$version" -DARCH="$arch" -DSTAGE="$PWD/$stage" -DFILES="$lists" \
+        -DOUTFILE="$PWD/$build/$name-setup.exe" resources/windows/vorland.nsi
+    chmod +x "$build/$name-setup.exe"
+    scripts/check-pe.sh "$triplet" "$stage"
+    if ! runs_here; then
+        echo "== $build/$name.zip ($(du -h "$build/$name.zip" | cut -f1)), not tried: no 32-bit Wine"
+        echo "== $build/$name-setup.exe ($(du -h "$build/$name-setup.exe" | cut -f1)), not tried"
+        return 0
+    fi
 
-# The packages as a user meets them, in the Wine prefix: the ZIP's programs
-# where it is unpacked (GfxCore.dll found beside them, from another working
-# folder), then the installer and its uninstaller, silently.
-check="$PWD/$build/stage/check"
-rm -rf "$check" && mkdir -p "$check" && unzip -q "$build/$name.zip" -d "$check"
-unpacked=$(winepath -w "$check/$name")
-(cd "$check" && wine "$unpacked\\vorland-cli.exe" compress "$unpacked\\demo.big" packed.big &&
-    [[ $(wine "$unpacked\\vorland-cli.exe" info --json packed.big) == *'"compressed": true'* ]] &&
-    [[ $(wine "$unpacked\\vorland-cli.exe" mount packed.big mnt 2>&1) == *'not available'* ]]) ||
-    { echo "windows.sh: the unpacked ZIP does not work" >&2; exit 1; }
-profile="$WINEPREFIX/drive_c/users/$(id -un)"
-installed="$profile/AppData/Local/Programs/Vorland"
-shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Vorland.lnk"
-temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
-# What the user has before: the uninstaller puts back just that.
-before() {
-    wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -i 'Path' || true
-    [ -d "$profile/AppData/Local/Programs" ] && echo "Programs folder"
-    find "$temp" -maxdepth 1 -name '~nsu*' 2>/dev/null | sort
+    # The packages as a user meets them, in the Wine prefix: the ZIP's programs
+    # where it is unpacked (GfxCore.dll found beside them, from another working
+    # folder), then the installer and its uninstaller, silently.
+    check="$PWD/$build/stage/check"
+    rm -rf "$check" && mkdir -p "$check" && unzip -q "$build/$name.zip" -d "$check"
+    unpacked=$(winepath -w "$check/$name")
+    (cd "$check" && wine "$unpacked\\vorland-cli.exe" compress "$unpacked\\demo.big" packed.big &&
+        [[ $(wine "$unpacked\\vorland-cli.exe" info --json packed.big) == *'"compressed": true'* ]] &&
+        [[ $(wine "$unpacked\\vorland-cli.exe" mount packed.big mnt 2>&1) == *'not available'* ]]) ||
+        { echo "windows.sh: the unpacked ZIP does not work" >&2; exit 1; }
+    profile="$WINEPREFIX/drive_c/users/$(id -un)"
+    installed="$profile/AppData/Local/Programs/Vorland"
+    shortcut="$profile/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Vorland.lnk"
+    temp=$(winepath -u "$(wine cmd /c echo %TEMP% | tr -d '\r')")
+    # What the user has before: the uninstaller puts back just that.
+    before() {
+        wine reg query 'HKCU\Environment' /v Path 2>/dev/null | tr -d '\r' | grep -i 'Path' || true
+        [ -d "$profile/AppData/Local/Programs" ] && echo "Programs folder"
+        find "$temp" -maxdepth 1 -name '~nsu*' 2>/dev/null | sort
 }
 had=$(before)
 # Installed twice, the second time over the first, as an update is.
