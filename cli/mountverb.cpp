@@ -12,6 +12,8 @@
 
 #include <sys/stat.h>
 
+#include <new>
+
 namespace cli {
 
 int runMount(const QStringList &arguments)
@@ -60,16 +62,28 @@ int runMount(const QStringList &arguments)
     if (!openArchive(paths[0], archive))
         return Failure;
     // Everything the mount reads comes through a descriptor opened here,
-    // since FUSE moves the process to "/" when it goes to the background.
-    ArchiveFs fs(archive, verb.parser.isSet(rawOption), 256ull << 20,
-                 [](const QString &warning) { printError(warning); });
-    for (const QString &warning : qAsConst(fs.warnings))
-        printError(warning);
-    archive.releaseDirectory(); // the tree holds what it needs
+    // since the process moves to "/" when it goes to the background. The
+    // root's children are there before it mounts; the rest of the tree is
+    // built while it answers.
+    ArchiveFs fs(
+        archive, verb.parser.isSet(rawOption), 256ull << 20,
+        [](const QString &warning) { printError(warning); }, ArchiveFs::Build::Later);
     flushOut();
+    const auto finish = [&] {
+        try {
+            fs.build();
+        } catch (const std::bad_alloc &) {
+            printError(QStringLiteral("not enough memory for the folders of %1").arg(paths[0]));
+            return false;
+        }
+        for (const QString &warning : qAsConst(fs.warnings))
+            printError(warning);
+        archive.releaseDirectory(); // the tree holds what it needs
+        return true;
+    };
     QString problem;
     const int status = serveArchive(fs, QFileInfo(paths[0]).lastModified().toMSecsSinceEpoch(),
-                                    paths[1], verb.parser.isSet(foregroundOption), problem);
+                                    paths[1], verb.parser.isSet(foregroundOption), finish, problem);
     if (status != 0 && !problem.isEmpty())
         printError(problem);
     return status == 0 ? Success : Failure;

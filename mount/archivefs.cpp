@@ -13,7 +13,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <string_view>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace {
 
@@ -44,22 +46,77 @@ uint64_t hashOf(int folder, const char *name, size_t length)
     return h ^ (h >> 29);
 }
 
+// Names that extract accepts, "/" included among the refused: in a mounted
+// tree it would be a separator the entry never had.
+bool accepted(const QByteArray &path)
+{
+    return isSafeEntryPath(path.constData(), size_t(path.size())) && !path.contains('/');
+}
+
 } // namespace
 
-ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, Report report)
+ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, Report report,
+                     Build when)
     : archive(archive), raw(raw), report(std::move(report)), cacheBudget(cacheBytes)
 {
     // Entries come from the file whose directory was read, whatever becomes
     // of its name.
     if (!archive.keptImage() && archive.file())
         fd = archive.file()->handle();
+    buildRoot();
+    if (when == Build::Now)
+        build();
+}
+
+void ArchiveFs::buildRoot()
+{
+    // One pass over the paths: the root's folders (the first components of
+    // the names extract accepts), the names that may be its files, and how
+    // many nodes and name bytes the whole tree can take.
+    const std::vector<BigEntry> &entries = archive.entries;
+    size_t separators = 0, pathBytes = 0;
+    std::vector<std::string_view> rootFolders;
+    std::unordered_set<std::string_view> seen;
+    std::vector<int> fileCandidates;
+    std::string_view last;
+    bool lastFound = false; // an accepted entry has been seen under `last`
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const QByteArray &path = entries[i].path;
+        const char *p = path.constData();
+        const size_t n = size_t(path.size());
+        pathBytes += n;
+        const char *cut = static_cast<const char *>(std::memchr(p, '\\', n));
+        if (!cut) {
+            fileCandidates.push_back(int(i));
+            continue;
+        }
+        separators += size_t(std::count(cut, p + n, '\\'));
+        const std::string_view first(p, size_t(cut - p));
+        if (first == last && lastFound)
+            continue;
+        if (first != last) {
+            last = first;
+            lastFound = false;
+        }
+        if (!accepted(path))
+            continue;
+        lastFound = true;
+        if (seen.insert(first).second)
+            rootFolders.push_back(first);
+    }
+
+    // A folder for each separator at most, and every name at most twice its
+    // bytes in UTF-8 plus a terminator and a "~N" for each file: room set
+    // aside now, so that the root's nodes and names stay where they are.
+    const size_t nodeRoom = 1 + entries.size() + separators;
+    const size_t nameRoom = 1 + 3 * pathBytes + 12 * entries.size();
     // Room for every entry and a folder for every 16, at most half full.
     size_t room = 1024;
-    while (room < 2 * (archive.entries.size() + archive.entries.size() / 16))
+    while (room < 2 * (entries.size() + entries.size() / 16))
         room *= 2;
     nameTable.reserve(room);
-    names.reserve(archive.entries.size() * 16);
-    nodes.reserve(archive.entries.size() + archive.entries.size() / 32 + 1);
+    names.reserve(nameRoom);
+    nodes.reserve(nodeRoom);
     largetable::advise(nameTable.data(), room * sizeof(nameTable[0]));
     largetable::advise(names.data(), names.capacity());
     largetable::advise(nodes.data(), nodes.capacity() * sizeof(Node));
@@ -67,91 +124,162 @@ ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, R
     names += '\0';
     nodes.push_back(Node());
 
-    // Names that extract accepts, "/" included among the refused: in a
-    // mounted tree it would be a separator the entry never had.
-    const std::vector<BigEntry> &entries = archive.entries;
-    std::vector<bool> accepted(entries.size());
     std::string utf8;
-    // The folder `path` names up to its last "\", made where missing when
-    // `make`; -1 when one is missing.
-    // Entries come folder by folder: one whose folder is the last one's
-    // needs no look-up.
-    QByteArray lastFolder;
-    int lastFolderIndex = -1;
-    auto folderOf = [&](const QByteArray &path, bool make) {
-        const int cut = path.lastIndexOf('\\') + 1;
-        if (lastFolderIndex >= 0 && cut == lastFolder.size() &&
-            std::memcmp(path.constData(), lastFolder.constData(), size_t(cut)) == 0)
-            return std::make_pair(lastFolderIndex, path.constData() + cut);
-        int folder = 0;
-        const char *p = path.constData();
-        for (const char *end;
-             folder >= 0 && (end = static_cast<const char *>(
-                                 std::memchr(p, '\\', size_t(path.constData() + path.size() - p))));
-             p = end + 1) {
-            utf8.clear();
-            appendUtf8(utf8, p, size_t(end - p));
-            const int found = child(folder, utf8.c_str());
-            folder = found >= 0 || !make ? found : add(folder, utf8.data(), utf8.size(), -1);
-        }
-        lastFolder = QByteArray(path.constData(), cut);
-        lastFolderIndex = folder;
-        return std::make_pair(folder, p);
-    };
-    // Folders first, so that a folder keeps its name against any file.
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const QByteArray &path = entries[i].path;
-        accepted[i] = isSafeEntryPath(path.constData(), size_t(path.size())) && !path.contains('/');
-        if (accepted[i])
-            folderOf(path, true);
-        else
-            warnings << QStringLiteral("left out %1: extract would refuse its name")
-                            .arg(entries[i].pathText());
-    }
-    lastFolderIndex = -1;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (!accepted[i])
-            continue;
-        const QByteArray &path = entries[i].path;
-        const auto [folder, last] = folderOf(path, false);
+    for (const std::string_view folder : rootFolders) {
         utf8.clear();
-        appendUtf8(utf8, last, size_t(path.constData() + path.size() - last));
-        int file = add(folder, utf8.data(), utf8.size(), int(i));
-        if (file < 0) {
-            const std::string wanted = utf8;
-            for (int n = 1; (file = add(folder, utf8.data(), utf8.size(), int(i))) < 0; ++n)
-                utf8 = wanted + "~" + std::to_string(n);
-            warnings << QStringLiteral("%1 is shown as %2: its name is taken")
-                            .arg(entries[i].pathText(), QString::fromStdString(utf8));
-        }
-        nodes[size_t(file)].offset = entries[i].offset;
-        nodes[size_t(file)].size = entries[i].size;
-        const quint64 present = archive.presentBytes(entries[i]);
-        if (present < quint32(entries[i].size))
-            warnings << QStringLiteral("%1 reaches past the end of the archive: only %2 of its "
-                                       "%3 bytes exist, and it is shown short")
-                            .arg(entries[i].pathText())
-                            .arg(present)
-                            .arg(quint32(entries[i].size));
+        appendUtf8(utf8, folder.data(), folder.size());
+        add(0, utf8.data(), utf8.size(), -1);
     }
+    for (const int i : fileCandidates) {
+        const QByteArray &path = entries[size_t(i)].path;
+        if (!accepted(path))
+            continue;
+        utf8.clear();
+        appendUtf8(utf8, path.constData(), size_t(path.size()));
+        bool renamed = false;
+        rootFiles.push_back(addFile(0, utf8, i, renamed));
+        rootFileRenamed.push_back(renamed);
+    }
+    rootEnd = int(nodes.size());
+    for (int i = 1; i < rootEnd; ++i)
+        rootChildren.push_back(i);
+    rootByName = rootChildren;
+    std::sort(rootByName.begin(), rootByName.end(),
+              [this](int a, int b) { return std::strcmp(name(a), name(b)) < 0; });
+    rootLearned.reset(new std::atomic<uint64_t>[size_t(rootEnd)]);
+    for (int i = 0; i < rootEnd; ++i)
+        rootLearned[size_t(i)].store(isFolder(i) ? kLearned : 0, std::memory_order_relaxed);
+}
 
-    // Each folder's children in one run, in the order they were made.
-    for (size_t i = 1; i < nodes.size(); ++i)
-        ++nodes[size_t(nodes[i].parent)].childCount;
-    uint32_t next = 0;
-    for (Node &node : nodes) {
-        node.firstChild = next;
-        next += node.childCount;
-        node.childCount = 0;
+void ArchiveFs::build()
+{
+    try {
+        const std::vector<BigEntry> &entries = archive.entries;
+        std::vector<bool> accepts(entries.size());
+        std::string utf8;
+        // The folder `path` names up to its last "\", made where missing when
+        // `make`; -1 when one is missing.
+        // Entries come folder by folder: one whose folder is the last one's
+        // needs no look-up.
+        QByteArray lastFolder;
+        int lastFolderIndex = -1;
+        auto folderOf = [&](const QByteArray &path, bool make) {
+            const int cut = path.lastIndexOf('\\') + 1;
+            if (lastFolderIndex >= 0 && cut == lastFolder.size() &&
+                std::memcmp(path.constData(), lastFolder.constData(), size_t(cut)) == 0)
+                return std::make_pair(lastFolderIndex, path.constData() + cut);
+            int folder = 0;
+            const char *p = path.constData();
+            for (const char *end;
+                 folder >= 0 && (end = static_cast<const char *>(std::memchr(
+                                     p, '\\', size_t(path.constData() + path.size() - p))));
+                 p = end + 1) {
+                utf8.clear();
+                appendUtf8(utf8, p, size_t(end - p));
+                const int found = find(folder, utf8.data(), utf8.size());
+                folder = found >= 0 || !make ? found : add(folder, utf8.data(), utf8.size(), -1);
+            }
+            lastFolder = QByteArray(path.constData(), cut);
+            lastFolderIndex = folder;
+            return std::make_pair(folder, p);
+        };
+        // Folders first, so that a folder keeps its name against any file.
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const QByteArray &path = entries[i].path;
+            accepts[i] = accepted(path);
+            if (accepts[i])
+                folderOf(path, true);
+            else
+                warnings << QStringLiteral("left out %1: extract would refuse its name")
+                                .arg(entries[i].pathText());
+        }
+        lastFolderIndex = -1;
+        size_t rootFile = 0; // the root's files, made already, come in the same order
+        for (size_t i = 0; i < entries.size(); ++i) {
+            if (!accepts[i])
+                continue;
+            const QByteArray &path = entries[i].path;
+            const auto [folder, last] = folderOf(path, false);
+            bool renamed = false;
+            int file;
+            if (folder == 0) {
+                renamed = rootFileRenamed[rootFile];
+                file = rootFiles[rootFile++];
+            } else {
+                utf8.clear();
+                appendUtf8(utf8, last, size_t(path.constData() + path.size() - last));
+                file = addFile(folder, utf8, int(i), renamed);
+            }
+            if (renamed)
+                warnings << QStringLiteral("%1 is shown as %2: its name is taken")
+                                .arg(entries[i].pathText(), QString::fromUtf8(name(file)));
+            const quint64 present = archive.presentBytes(entries[i]);
+            if (present < quint32(entries[i].size))
+                warnings << QStringLiteral("%1 reaches past the end of the archive: only %2 of "
+                                           "its %3 bytes exist, and it is shown short")
+                                .arg(entries[i].pathText())
+                                .arg(present)
+                                .arg(quint32(entries[i].size));
+        }
+
+        // Each folder's children in one run, in the order they were made.
+        std::vector<uint32_t> counts(nodes.size()), firsts(nodes.size());
+        for (size_t i = 1; i < nodes.size(); ++i)
+            ++counts[size_t(nodes[i].parent)];
+        uint32_t next = 0;
+        for (size_t i = 0; i < nodes.size(); ++i) {
+            firsts[i] = next;
+            next += counts[i];
+            counts[i] = 0;
+        }
+        childList.resize(next);
+        for (size_t i = 1; i < nodes.size(); ++i) {
+            const size_t folder = size_t(nodes[i].parent);
+            childList[firsts[folder] + counts[folder]++] = int(i);
+        }
+        for (size_t i = 0; i < nodes.size(); ++i) {
+            nodes[i].firstChild = firsts[i];
+            nodes[i].childCount = counts[i];
+        }
+        learned.reset(new std::atomic<uint64_t>[nodes.size()]);
+        for (size_t i = size_t(rootEnd); i < nodes.size(); ++i)
+            learned[i].store(nodes[i].entry < 0 ? kLearned : 0, std::memory_order_relaxed);
+    } catch (const std::bad_alloc &) {
+        {
+            std::lock_guard<std::mutex> guard(buildLock);
+            buildFailed = true;
+        }
+        builtOne.notify_all();
+        throw;
     }
-    childList.resize(next);
-    for (size_t i = 1; i < nodes.size(); ++i) {
-        Node &folder = nodes[size_t(nodes[i].parent)];
-        childList[folder.firstChild + folder.childCount++] = int(i);
+    {
+        std::lock_guard<std::mutex> guard(buildLock);
+        built.store(true, std::memory_order_release);
     }
-    learned.reset(new std::atomic<uint64_t>[nodes.size()]);
-    for (size_t i = 0; i < nodes.size(); ++i)
-        learned[i].store(nodes[i].entry < 0 ? kLearned : 0, std::memory_order_relaxed);
+    builtOne.notify_all();
+}
+
+bool ArchiveFs::complete() const
+{
+    if (built.load(std::memory_order_acquire))
+        return true;
+    std::unique_lock<std::mutex> guard(buildLock);
+    builtOne.wait(guard, [this] { return built.load(std::memory_order_acquire) || buildFailed; });
+    return !buildFailed;
+}
+
+const int *ArchiveFs::children(int folder, size_t &count) const
+{
+    if (folder == 0 && !built.load(std::memory_order_acquire)) {
+        count = rootChildren.size();
+        return rootChildren.data();
+    }
+    if (!complete()) {
+        count = 0;
+        return nullptr;
+    }
+    count = nodes[size_t(folder)].childCount;
+    return childList.data() + nodes[size_t(folder)].firstChild;
 }
 
 ArchiveFs::~ArchiveFs() = default;
@@ -179,7 +307,19 @@ size_t ArchiveFs::slotOf(int folder, const char *name, size_t length) const
 
 int ArchiveFs::child(int folder, const char *name) const
 {
-    return int(uint32_t(nameTable[slotOf(folder, name, std::strlen(name))])) - 1;
+    if (folder == 0 && !built.load(std::memory_order_acquire)) {
+        const auto at = std::lower_bound(rootByName.begin(), rootByName.end(), name,
+                                         [this](int node, const char *wanted) {
+                                             return std::strcmp(this->name(node), wanted) < 0;
+                                         });
+        return at != rootByName.end() && std::strcmp(this->name(*at), name) == 0 ? *at : -1;
+    }
+    return complete() ? find(folder, name, std::strlen(name)) : -1;
+}
+
+int ArchiveFs::find(int folder, const char *name, size_t length) const
+{
+    return int(uint32_t(nameTable[slotOf(folder, name, length)])) - 1;
 }
 
 uint64_t ArchiveFs::slotFor(int node, const char *name, size_t length) const
@@ -215,9 +355,23 @@ int ArchiveFs::add(int folder, const char *name, size_t length, int entry)
     return made;
 }
 
+int ArchiveFs::addFile(int folder, std::string &name, int entry, bool &renamed)
+{
+    int file = add(folder, name.data(), name.size(), entry);
+    renamed = file < 0;
+    const std::string wanted = name;
+    for (int n = 1; file < 0; ++n) {
+        name = wanted + "~" + std::to_string(n);
+        file = add(folder, name.data(), name.size(), entry);
+    }
+    nodes[size_t(file)].offset = archive.entries[size_t(entry)].offset;
+    nodes[size_t(file)].size = archive.entries[size_t(entry)].size;
+    return file;
+}
+
 ArchiveFs::Storage ArchiveFs::storage(int index) const
 {
-    uint64_t known = learned[size_t(index)].load(std::memory_order_acquire);
+    uint64_t known = learnedOf(index).load(std::memory_order_acquire);
     if (!(known & kLearned))
         known = learn(index);
     return {(known & kCompressed) != 0, known & kSize};
@@ -242,8 +396,7 @@ uint64_t ArchiveFs::learn(int index) const
     }
     const uint64_t known = kLearned | (found.compressed() ? kCompressed : 0) | found.unpackedSize;
     uint64_t expected = 0;
-    if (learned[size_t(index)].compare_exchange_strong(expected, known,
-                                                       std::memory_order_acq_rel) &&
+    if (learnedOf(index).compare_exchange_strong(expected, known, std::memory_order_acq_rel) &&
         report) {
         if (found.compressed() && found.unpackedSize + present > cacheBudget)
             report(QStringLiteral("%1 unpacks to %2 bytes, more than the mount's cache of "

@@ -28,8 +28,13 @@
 // window's table does.
 //
 // The tree is built from the directory alone, its names in one table: no
-// entry's bytes are read before it is first asked about. Its size then
-// comes from its Refp header (the unpacked size, without unpacking), or is
+// entry's bytes are read before it is first asked about. It may be built in
+// two steps (Build::Later): the root's own children at once, in one pass
+// that only splits paths, then the rest by build(), which another thread
+// may run while the root is being listed; whatever lies below the root's
+// children waits for it. Either way every node has the same index.
+//
+// A file's size comes from its Refp header (the unpacked size, without unpacking), or is
 // the stored size when `raw`; what that first look finds wrong (an entry
 // larger than the cache, or one that does not decode) goes to `report`.
 //
@@ -46,24 +51,36 @@ class ArchiveFs
 public:
     using Report = std::function<void(const QString &)>;
 
+    enum class Build
+    {
+        Now,
+        Later
+    };
+
     // The archive must stay open, unchanged, as long as this object lives;
-    // its directory is needed only while this is made (releaseDirectory()).
+    // its directory is needed only until the tree is built (releaseDirectory()).
     ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes = 256ull << 20,
-              Report report = {});
+              Report report = {}, Build when = Build::Now);
     ~ArchiveFs();
+
+    // The rest of the tree, for one made with Build::Later, and `warnings`.
+    // Throws std::bad_alloc when there is no memory for it; then nothing
+    // below the root's children exists.
+    void build();
 
     // The child of `folder` named `name`, or -1.
     int child(int folder, const char *name) const;
-    int nodeCount() const { return int(nodes.size()); }
+    bool exists(int index) const
+    {
+        return index >= 0 && (index < rootEnd || (complete() && size_t(index) < nodes.size()));
+    }
+    int nodeCount() const { return complete() ? int(nodes.size()) : rootEnd; }
     // A node's name (UTF-8), folder, parent (-1 for the root) and children.
+    // For a node that exists.
     const char *name(int index) const { return names.data() + nodes[size_t(index)].name; }
     bool isFolder(int index) const { return nodes[size_t(index)].entry < 0; }
     int parent(int index) const { return nodes[size_t(index)].parent; }
-    const int *children(int folder, size_t &count) const
-    {
-        count = nodes[size_t(folder)].childCount;
-        return childList.data() + nodes[size_t(folder)].firstChild;
-    }
+    const int *children(int folder, size_t &count) const;
     // How a file reads: unpacked on reading or not, and its size.
     struct Storage
     {
@@ -105,8 +122,22 @@ private:
         qint32 offset = 0;  // and that entry's offset and size, kept here so
         qint32 size = 0;    // that the archive's directory may go
     };
+    // The root's children (Build::Later's first step), and the room that
+    // the rest of the tree will take, so that nothing the root's listing
+    // reads moves while build() runs.
+    void buildRoot();
+    // True once build() has finished; waits for it while it runs.
+    bool complete() const;
     // Adds the child `name` to `folder`: its index, or -1 when the name is taken.
     int add(int folder, const char *name, size_t length, int entry);
+    // Adds file `entry` to `folder` as `name`, or as "name~1", ... when that is
+    // taken: its index; `renamed` tells which.
+    int addFile(int folder, std::string &name, int entry, bool &renamed);
+    int find(int folder, const char *name, size_t length) const;
+    std::atomic<uint64_t> &learnedOf(int index) const
+    {
+        return index < rootEnd ? rootLearned[size_t(index)] : learned[size_t(index)];
+    }
     size_t slotOf(int folder, const char *name, size_t length) const;
     uint64_t slotFor(int node, const char *name, size_t length) const;
     void use(int index); // moves a cached file to the front; the lock is held
@@ -133,8 +164,22 @@ private:
     std::string names;               // every name, each ending in a 0 byte
     std::vector<int> childList;      // each folder's children, one run per folder
     std::vector<uint64_t> nameTable; // a hash table of (folder, name), 0 when free
-    // Per node, learned at the first look: kLearned, kCompressed and the size.
+    // Per node, learned at the first look: kLearned, kCompressed and the size;
+    // the root's children's apart, since they are asked about before the rest exists.
     std::unique_ptr<std::atomic<uint64_t>[]> learned;
+    std::unique_ptr<std::atomic<uint64_t>[]> rootLearned;
+
+    // The root and its children are nodes below rootEnd, made before the
+    // rest: while build() runs they are looked up by name in rootByName
+    // (sorted by name) and listed from rootChildren.
+    int rootEnd = 1;
+    std::vector<int> rootChildren, rootByName;
+    std::vector<int> rootFiles;        // in directory order, for build()'s warnings
+    std::vector<bool> rootFileRenamed; // the same
+    std::atomic<bool> built{false};
+    bool buildFailed = false;
+    mutable std::mutex buildLock;
+    mutable std::condition_variable builtOne;
 
     std::mutex cacheLock;
     std::condition_variable unpackedOne;

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -39,7 +40,7 @@ int nodeOf(fuse_ino_t inode)
 
 bool valid(const Served &s, fuse_ino_t inode)
 {
-    return inode >= 1 && nodeOf(inode) < s.fs->nodeCount();
+    return inode >= 1 && inode <= fuse_ino_t(INT32_MAX) && s.fs->exists(nodeOf(inode));
 }
 
 // An open file: its node, and for a compressed one the unpacked bytes.
@@ -234,7 +235,7 @@ void releaseFile(fuse_req_t request, fuse_ino_t, struct fuse_file_info *info)
 } // namespace
 
 int serveArchive(ArchiveFs &fs, qint64 modified, const QString &mountPoint, bool foreground,
-                 QString &problem)
+                 const std::function<bool()> &finish, QString &problem)
 {
     Served s{
         &fs, {time_t(modified / 1000), long(modified % 1000) * 1000000L}, ::getuid(), ::getgid()};
@@ -267,17 +268,58 @@ int serveArchive(ArchiveFs &fs, qint64 modified, const QString &mountPoint, bool
                       .arg(mountPoint);
         return 1;
     }
-    // Only now, with the mount ready, does the caller get its prompt back.
-    if (fuse_daemonize(foreground ? 1 : 0) != 0) {
-        fuse_session_unmount(session);
-        fuse_session_destroy(session);
-        problem = QStringLiteral("cannot go to the background");
-        return 1;
+    // In the background once the mount is there; the caller gets its prompt
+    // back, with finish()'s answer as the exit status, only once that has
+    // said what it has to say.
+    int told = -1;
+    if (!foreground) {
+        int ready[2];
+        const pid_t server = ::pipe(ready) == 0 ? ::fork() : -1;
+        if (server < 0) {
+            fuse_session_unmount(session);
+            fuse_session_destroy(session);
+            problem = QStringLiteral("cannot go to the background: %1")
+                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return 1;
+        }
+        if (server > 0) {
+            ::close(ready[1]);
+            char status = 1; // and so if the server dies before it tells
+            while (::read(ready[0], &status, 1) < 0 && errno == EINTR) {
+            }
+            ::_exit(status);
+        }
+        ::close(ready[0]);
+        told = ready[1];
+        ::setsid();
+        if (::chdir("/") != 0) {
+            // Nothing is read by name any more: where it stands does not matter.
+        }
     }
     fuse_set_signal_handlers(session);
+    bool finished = false;
+    std::thread finisher([&] {
+        const bool done = finished = finish();
+        if (!done)
+            fuse_session_unmount(session); // which ends the loop below
+        if (told >= 0) {
+            const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+            if (null >= 0) {
+                for (int stream = 0; stream < 3; ++stream)
+                    ::dup2(null, stream);
+                if (null > 2)
+                    ::close(null);
+            }
+            const char status = done ? 0 : 1;
+            while (::write(told, &status, 1) < 0 && errno == EINTR) {
+            }
+            ::close(told);
+        }
+    });
     const int status = fuse_session_loop_mt(session, 0);
+    finisher.join();
     fuse_remove_signal_handlers(session);
     fuse_session_unmount(session);
     fuse_session_destroy(session);
-    return status == 0 ? 0 : 1;
+    return status == 0 && finished ? 0 : 1;
 }

@@ -1,5 +1,6 @@
-// The mount's tree without FUSE: what it allows itself to unpack, and what
-// a read gives once the archive has changed under it.
+// The mount's tree without FUSE: the root listed before the rest is built,
+// what it allows itself to unpack, and what a read gives once the archive
+// has changed under it.
 
 #include "archivefs.h"
 #include "bigarchive.h"
@@ -10,6 +11,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <thread>
 
 class TestArchiveFs : public QObject
 {
@@ -17,12 +19,73 @@ class TestArchiveFs : public QObject
 
 private slots:
     void initTestCase() { QVERIFY(GfxCoreCodec::load()); }
+    void theRootComesBeforeTheRest();
     void unpackedBytesStayWithinTheCache();
     void aShrunkArchiveReadsAsAnError();
 
 private:
     QTemporaryDir dir;
 };
+
+// The root's children as the whole tree has them, before it is built, for
+// an archive whose last entry is in the root; what lies below waits.
+void TestArchiveFs::theRootComesBeforeTheRest()
+{
+    const QString path = dir.filePath("root.big");
+    QVERIFY(writeFile(path, makeBig({{"data\\a.ini", "x=1"},
+                                     {"..\\evil", "no"},
+                                     {"a\\b\\c.txt", "deep"},
+                                     {"a", "a file named like a folder"},
+                                     {"dup", "first"},
+                                     {"data\\b.ini", "y=2"},
+                                     {"dup", "second"},
+                                     {"last.txt", "the last entry"}})));
+    BigArchive archive;
+    QCOMPARE(archive.open(path), BigArchive::Status::Ok);
+    const QStringList expected{"data", "a", "a~1", "dup", "dup~1", "last.txt"};
+    auto rootOf = [](const ArchiveFs &fs) {
+        QStringList names;
+        size_t count = 0;
+        const int *children = fs.children(0, count);
+        for (size_t i = 0; i < count; ++i)
+            names << QString::fromUtf8(fs.name(children[i]));
+        return names;
+    };
+
+    ArchiveFs later(archive, false, 1 << 20, {}, ArchiveFs::Build::Later);
+    QCOMPARE(rootOf(later), expected);
+    QVERIFY(later.warnings.isEmpty()); // said by build()
+    const int last = later.child(0, "last.txt");
+    QVERIFY(later.exists(last) && !later.isFolder(last));
+    QCOMPARE(later.storage(last).size, uint64_t(14));
+    QVERIFY(later.isFolder(later.child(0, "data")));
+    QCOMPARE(later.child(0, "evil"), -1);
+
+    // Built on another thread while this one looks below the root, which waits.
+    std::thread builder([&] { later.build(); });
+    const QStringList during = rootOf(later);
+    const uint64_t lastSize = later.storage(later.child(0, "last.txt")).size;
+    const int deep = later.child(later.child(later.child(0, "a"), "b"), "c.txt");
+    builder.join();
+    QCOMPARE(during, expected);
+    QCOMPARE(lastSize, uint64_t(14));
+    QVERIFY(deep > 0);
+    QCOMPARE(later.storage(deep).size, uint64_t(4));
+
+    // The same nodes, names and warnings as one built at once.
+    ArchiveFs now(archive, false, 1 << 20);
+    QCOMPARE(rootOf(later), expected);
+    QCOMPARE(rootOf(now), expected);
+    QCOMPARE(later.nodeCount(), now.nodeCount());
+    for (const QString &name : expected)
+        QCOMPARE(later.child(0, name.toUtf8()), now.child(0, name.toUtf8()));
+    QCOMPARE(later.child(later.child(0, "data"), "b.ini"),
+             now.child(now.child(0, "data"), "b.ini"));
+    QCOMPARE(later.warnings, now.warnings);
+    QCOMPARE(now.warnings, (QStringList{"left out ..\\evil: extract would refuse its name",
+                                        "a is shown as a~1: its name is taken",
+                                        "dup is shown as dup~1: its name is taken"}));
+}
 
 void TestArchiveFs::unpackedBytesStayWithinTheCache()
 {
