@@ -27,9 +27,11 @@ int runMount(const QStringList &arguments)
                        "like a folder, two entries of one path) gets \"~1\", \"~2\", ..., each\n"
                        "with a warning. An entry's first bytes are read when it is first\n"
                        "looked up: one too large for the cache or that does not decode is\n"
-                       "then a warning (on stderr with -f). Without -f it returns once the\n"
-                       "mount is ready; \"fusermount3 -u MOUNTPOINT\" (or Ctrl+C with -f)\n"
-                       "unmounts."));
+                       "then a warning (on stderr with -f). The root answers as soon as the\n"
+                       "mount is there; what lies below it waits for the rest of the tree,\n"
+                       "built meanwhile. Without -f it returns once the whole tree is built\n"
+                       "and its warnings said; \"fusermount3 -u MOUNTPOINT\" (or Ctrl+C with\n"
+                       "-f) unmounts."));
     const QCommandLineOption foregroundOption({QStringLiteral("f"), QStringLiteral("foreground")},
                                               QStringLiteral("Stay in the foreground."));
     const QCommandLineOption rawOption(QStringLiteral("raw"),
