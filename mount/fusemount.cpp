@@ -6,9 +6,11 @@
 #include <fuse_lowlevel.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -296,12 +298,22 @@ int serveArchive(ArchiveFs &fs, qint64 modified, const QString &mountPoint, bool
             // Nothing is read by name any more: where it stands does not matter.
         }
     }
+    // The program's own handlers remove its temporaries and then die, which
+    // would leave a dead mount behind; a mount writes none, so FUSE's take
+    // their place (FUSE sets its own only where none is) and a signal
+    // unmounts.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, SIG_DFL);
     fuse_set_signal_handlers(session);
     bool finished = false;
+    const pthread_t loop = ::pthread_self();
     std::thread finisher([&] {
         const bool done = finished = finish();
-        if (!done)
-            fuse_session_unmount(session); // which ends the loop below
+        if (!done) {
+            // Ends the loop below as Ctrl+C does: its wait is interrupted.
+            fuse_session_exit(session);
+            ::pthread_kill(loop, SIGTERM);
+        }
         if (told >= 0) {
             const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
             if (null >= 0) {
@@ -321,5 +333,6 @@ int serveArchive(ArchiveFs &fs, qint64 modified, const QString &mountPoint, bool
     fuse_remove_signal_handlers(session);
     fuse_session_unmount(session);
     fuse_session_destroy(session);
-    return status == 0 && finished ? 0 : 1;
+    // The loop answers a signal's number when one ended it, -errno when it failed.
+    return status >= 0 && finished ? 0 : 1;
 }

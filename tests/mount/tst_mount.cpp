@@ -1,7 +1,8 @@
 // vorland-cli mount, through the kernel: an archive made by our own writer
 // (plain and whole-file compressed, a compressed entry, nested folders, a
 // name taken twice and a refused name) read back file by file against
-// vorland-cli cat, then unmounted. Without FUSE it is skipped, saying why.
+// vorland-cli cat, then unmounted; and a mount in the foreground ended by a
+// signal, as Ctrl+C does. Without FUSE it is skipped, saying why.
 
 #include "bigbuilder.h"
 #include "clirunner.h"
@@ -12,6 +13,7 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,6 +25,8 @@ private slots:
     void initTestCase();
     void mounted_data();
     void mounted();
+    void aSignalUnmounts_data();
+    void aSignalUnmounts();
 };
 
 namespace {
@@ -155,6 +159,34 @@ void TestMount::mounted()
     QCOMPARE(errno, EROFS);
 
     QCOMPARE(QProcess::execute("fusermount3", {"-u", point}), 0);
+    QVERIFY(!isMounted(point));
+}
+
+void TestMount::aSignalUnmounts_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT (Ctrl+C)") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+// The server unmounts and exits 0, leaving no dead mount behind.
+void TestMount::aSignalUnmounts()
+{
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    const QString archive = dir.filePath("s.big");
+    QVERIFY(writeFile(archive, makeBig({{"data\\a.txt", "a"}, {"b.txt", "b"}})));
+    const QString point = dir.filePath("mnt");
+    QVERIFY(QDir().mkpath(point));
+    Mounted guard{point};
+    QProcess server;
+    QVERIFY(startProcess(server, VORLAND_CLI, {"mount", "-f", archive, point}));
+    QTRY_VERIFY(isMounted(point) && QFileInfo(point + "/data/a.txt").exists());
+    ::kill(pid_t(server.processId()), signal);
+    QVERIFY(server.waitForFinished(10000));
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 0);
     QVERIFY(!isMounted(point));
 }
 
