@@ -1,4 +1,4 @@
-#define FUSE_USE_VERSION 31
+#define FUSE_USE_VERSION 312
 #include "fusemount.h"
 
 #include <QFile>
@@ -328,7 +328,11 @@ int serveArchive(ArchiveFs &fs, qint64 modified, const QString &mountPoint, bool
             ::close(told);
         }
     });
-    const int status = fuse_session_loop_mt(session, 0);
+    // A configuration of our own: the older entry point leaks the one it makes.
+    struct fuse_loop_config *loopConfig = fuse_loop_cfg_create();
+    const int status = loopConfig ? fuse_session_loop_mt(session, loopConfig) : -ENOMEM;
+    if (loopConfig)
+        fuse_loop_cfg_destroy(loopConfig);
     finisher.join();
     fuse_remove_signal_handlers(session);
     fuse_session_unmount(session);
