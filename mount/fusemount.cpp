@@ -276,7 +276,7 @@ int serveArchive(ArchiveFs &fs, qint64 modified, const QString &mountPoint, bool
     int told = -1;
     if (!foreground) {
         int ready[2];
-        const pid_t server = ::pipe(ready) == 0 ? ::fork() : -1;
+        const pid_t server = ::pipe2(ready, O_CLOEXEC) == 0 ? ::fork() : -1;
         if (server < 0) {
             fuse_session_unmount(session);
             fuse_session_destroy(session);
