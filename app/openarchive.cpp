@@ -65,7 +65,7 @@ void Vorland::openArchiveOrThrow(const QString &fileName)
     fileCountLabel->setText(QStringLiteral("Number of files: %1").arg(opened->entryCount));
     buildFolderTree(model->rootFolder, opened->entries);
     // The tree holds what the window needs of the directory from here on.
-    std::vector<BigEntry>().swap(opened->entries);
+    BigEntries().swap(opened->entries);
     model->refresh();
     pathEdit->setText(QStringLiteral(":\\"));
     setWindowTitle(QStringLiteral("Vorland - ") + QFileInfo(fileName).fileName());
@@ -94,7 +94,7 @@ bool Vorland::reloadChangedArchive(const QString &fileName)
     model->rootFolder.clear();
     fileCountLabel->setText(QStringLiteral("Number of files: %1").arg(opened->entryCount));
     buildFolderTree(model->rootFolder, opened->entries);
-    std::vector<BigEntry>().swap(opened->entries);
+    BigEntries().swap(opened->entries);
     archive = std::move(opened);
     ArchiveFolder *folder = &model->rootFolder;
     for (const QString &name : qAsConst(names)) {

@@ -31,7 +31,7 @@ BigArchive::BigArchive() = default;
 BigArchive::~BigArchive()
 {
     // The paths go before what they are made of.
-    std::vector<BigEntry>().swap(entries);
+    BigEntries().swap(entries);
 }
 
 BigArchive::Status BigArchive::open(const QString &filePath)
@@ -77,17 +77,17 @@ BigArchive::Status BigArchive::open(const QString &filePath)
         head.size() == 16 ? bigEndian32(reinterpret_cast<const uchar *>(head.constData()) + 12) : 0;
     DirectoryBytes bytes(file.get(), head, qint64(qMin<quint64>(hint, onDisk)));
     Parsed parsed;
+    largetable::Vector<char> kept;
+    largetable::Vector<QByteArrayData> headers;
     try {
         parsed = parse(bytes, entryLimit);
+        if (bytes.failed)
+            return Status::CannotOpen;
+        kept = bytes.release();
+        headers = parsed.placePaths(kept.data());
     } catch (const std::bad_alloc &) {
         return Status::NoMemory;
     }
-    if (bytes.failed)
-        return Status::CannotOpen;
-    QByteArray kept = bytes.release();
-    std::unique_ptr<QByteArrayData[]> headers = parsed.placePaths(kept.constData());
-    if (!headers && !parsed.entries.empty())
-        return Status::NoMemory;
 
     adopt(parsed, std::move(headers));
     compressed = false;
@@ -149,14 +149,13 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
         return Status::NotBig;
     DirectoryBytes bytes(kept->data.get(), kept->size);
     Parsed parsed;
+    largetable::Vector<QByteArrayData> headers;
     try {
         parsed = parse(bytes, entryLimit);
+        headers = parsed.placePaths(kept->data.get());
     } catch (const std::bad_alloc &) {
         return Status::NoMemory;
     }
-    std::unique_ptr<QByteArrayData[]> headers = parsed.placePaths(kept->data.get());
-    if (!headers && !parsed.entries.empty())
-        return Status::NoMemory;
 
     adopt(parsed, std::move(headers));
     compressed = isStream;
@@ -166,7 +165,7 @@ BigArchive::Status BigArchive::openImage(const char *whole, size_t length, quint
     path = filePath;
     image = std::move(kept);
     packed.reset();
-    directory = QByteArray();
+    directory = largetable::Vector<char>();
     held.reset();
     return Status::Ok;
 }
@@ -183,21 +182,21 @@ BigArchive::Status BigArchive::openDirectoryOf(std::unique_ptr<char[]> stream, s
     }
     DirectoryBytes bytes(stream.get(), length, n);
     Parsed parsed;
+    largetable::Vector<char> kept;
+    largetable::Vector<QByteArrayData> headers;
     try {
         if (!bytes.have(0, 4))
             return bytes.damaged ? Status::DamagedCompression : Status::NotBig;
         if (std::memcmp(bytes.data(), "BIGF", 4) != 0)
             return Status::NotBig;
         parsed = parse(bytes, entryLimit);
+        if (bytes.damaged)
+            return Status::DamagedCompression;
+        kept = bytes.release();
+        headers = parsed.placePaths(kept.data());
     } catch (const std::bad_alloc &) {
         return Status::NoMemory;
     }
-    if (bytes.damaged)
-        return Status::DamagedCompression;
-    QByteArray kept = bytes.release();
-    std::unique_ptr<QByteArrayData[]> headers = parsed.placePaths(kept.constData());
-    if (!headers && !parsed.entries.empty())
-        return Status::NoMemory;
 
     adopt(parsed, std::move(headers));
     compressed = true;
@@ -239,7 +238,7 @@ EntryRead BigArchive::unpackRange(quint64 offset, quint64 end,
     return EntryRead::Unreadable;
 }
 
-void BigArchive::adopt(Parsed &parsed, std::unique_ptr<QByteArrayData[]> headers)
+void BigArchive::adopt(Parsed &parsed, largetable::Vector<QByteArrayData> headers)
 {
     entryCount = parsed.entryCount;
     archiveSize = parsed.archiveSize;
@@ -251,9 +250,9 @@ void BigArchive::adopt(Parsed &parsed, std::unique_ptr<QByteArrayData[]> headers
 
 void BigArchive::releaseDirectory()
 {
-    std::vector<BigEntry>().swap(entries); // the paths before what they are made of
-    pathHeaders.reset();
-    directory = QByteArray();
+    BigEntries().swap(entries); // the paths before what they are made of
+    largetable::Vector<QByteArrayData>().swap(pathHeaders);
+    largetable::Vector<char>().swap(directory);
 }
 
 const char *BigArchive::keptImage() const
@@ -394,7 +393,7 @@ EntryRead BigArchive::readEntryPieces(const BigEntry &entry,
     return done;
 }
 
-void buildFolderTree(ArchiveFolder &root, const std::vector<BigEntry> &entries)
+void buildFolderTree(ArchiveFolder &root, const BigEntries &entries)
 {
     // Directories are usually sorted, so consecutive entries tend to share
     // their folder: remember the last one rather than walk the tree again.

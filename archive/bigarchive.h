@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "largetable.h"
+
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -31,6 +33,9 @@ struct BigEntry
     // The path with each byte as the character of the same code (U+0000-U+00FF).
     QString pathText() const { return QString::fromLatin1(path); }
 };
+
+// A directory's entries, in a table laid out for large pages when large.
+using BigEntries = largetable::Vector<BigEntry>;
 
 // How much of an entry's stored bytes could be read.
 enum class EntryRead
@@ -107,7 +112,7 @@ public:
     quint32 headerLength = 0;
     // The directory entries that exist, in directory order, less those
     // whose path is too long, which `longPaths` counts.
-    std::vector<BigEntry> entries;
+    BigEntries entries;
     quint32 longPaths = 0;
     // Whether the whole file is a Refp stream, its size on disk, and the size of
     // the image the entries refer to (the unpacked size when compressed).
@@ -157,20 +162,20 @@ private:
     Status openDirectoryOf(std::unique_ptr<char[]> stream, size_t length, const QString &filePath);
     // Takes the parsed header fields and entries, and the headers their
     // paths are made of.
-    void adopt(bigdirectory::Parsed &parsed, std::unique_ptr<QByteArrayData[]> headers);
+    void adopt(bigdirectory::Parsed &parsed, largetable::Vector<QByteArrayData> headers);
     // Hands the image's bytes from `offset` on, as far as `end`, to `take`
     // in pieces, unpacking them from the stream (directoryOnly).
     EntryRead unpackRange(quint64 offset, quint64 end,
                           const std::function<bool(const char *, size_t)> &take) const;
 
     struct Image;
-    std::unique_ptr<Image> image;                  // kept only for a whole-file compressed archive
-    std::unique_ptr<Image> packed;                 // its stream instead, when directoryOnly
-    QByteArray directory;                          // the header and directory of a plain archive
-    std::unique_ptr<QByteArrayData[]> pathHeaders; // what the entries' paths are made of
+    std::unique_ptr<Image> image;                   // kept only for a whole-file compressed archive
+    std::unique_ptr<Image> packed;                  // its stream instead, when directoryOnly
+    largetable::Vector<char> directory;             // the header and directory of a plain archive
+    largetable::Vector<QByteArrayData> pathHeaders; // what the entries' paths are made of
     std::shared_ptr<HeldFile> held;
 };
 
 // Adds a file for each entry below `root`, creating the folders of its path
 // on the way (split at every backslash, empty parts included).
-void buildFolderTree(ArchiveFolder &root, const std::vector<BigEntry> &entries);
+void buildFolderTree(ArchiveFolder &root, const BigEntries &entries);

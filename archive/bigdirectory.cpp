@@ -17,7 +17,7 @@ quint32 field(DirectoryBytes &bytes, size_t pos, bool little)
 
 bool DirectoryBytes::moreUnpacked()
 {
-    const qint64 have = buffer.size();
+    const qint64 have = qint64(buffer.size());
     if (quint64(have) >= imageSize)
         return false;
     if (ended) {
@@ -28,7 +28,7 @@ bool DirectoryBytes::moreUnpacked()
         std::min<quint64>({imageSize, quint64(std::max(2 * have, kChunk)), quint64(kMaxBytes)}));
     if (want <= have)
         return false;
-    buffer.reserve(int(want)); // may throw std::bad_alloc, as any growth here
+    buffer.reserve(size_t(want)); // may throw std::bad_alloc, as any growth here
     // The output is made again from its start; what is here already is
     // passed over. Damage stops it where it is, with what came before.
     qint64 at = 0;
@@ -37,7 +37,7 @@ bool DirectoryBytes::moreUnpacked()
             const qint64 end = at + qint64(n);
             if (end > have) {
                 const qint64 from = std::max(at, have);
-                buffer.append(piece + (from - at), int(end - from));
+                buffer.insert(buffer.end(), piece + (from - at), piece + (end - at));
             }
             at = end;
             return true;
@@ -46,9 +46,9 @@ bool DirectoryBytes::moreUnpacked()
         throw std::bad_alloc();
     if (result != GfxCoreCodec::Pieces::Done) {
         ended = true;
-        damaged = buffer.size() == have;
+        damaged = qint64(buffer.size()) == have;
     }
-    return buffer.size() > have;
+    return qint64(buffer.size()) > have;
 }
 
 Parsed parse(DirectoryBytes &bytes, quint32 limit)
@@ -65,8 +65,6 @@ Parsed parse(DirectoryBytes &bytes, quint32 limit)
         size_t(std::min<quint64>({p.entryCount, limit, bytes.available() / 9, 1u << 21}));
     p.entries.reserve(largetable::room(room, sizeof(BigEntry)));
     p.pathStarts.reserve(largetable::room(room, sizeof(p.pathStarts[0])));
-    largetable::advise(p.entries.data(), p.entries.capacity() * sizeof(BigEntry));
-    largetable::advise(p.pathStarts.data(), p.pathStarts.capacity() * sizeof(p.pathStarts[0]));
     for (quint32 i = 0; i < p.entryCount && i < limit; ++i) {
         if (!bytes.have(pos, 8))
             break;

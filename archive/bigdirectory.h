@@ -52,7 +52,7 @@ public:
     // Starts with the bytes already read from the front of the file; `hint`
     // is where the directory is said to end.
     DirectoryBytes(const HeldFile *file, const QByteArray &front, qint64 hint)
-        : file(file), buffer(front), hint(hint)
+        : file(file), buffer(front.begin(), front.end()), hint(hint)
     {
     }
     // The front of the image that the whole-file Refp stream `stream`
@@ -66,11 +66,11 @@ public:
 
     const uchar *data() const
     {
-        return reinterpret_cast<const uchar *>(memory ? memory : buffer.constData());
+        return reinterpret_cast<const uchar *>(memory ? memory : buffer.data());
     }
-    size_t size() const { return memory ? memorySize : size_t(buffer.size()); }
+    size_t size() const { return memory ? memorySize : buffer.size(); }
     // The bytes read from the file or unpacked, handed over.
-    QByteArray release() { return std::move(buffer); }
+    largetable::Vector<char> release() { return std::move(buffer); }
     // How many bytes there are to parse at most: those of the file or image.
     quint64 available() const
     {
@@ -86,25 +86,20 @@ public:
             return moreUnpacked();
         if (!file || ended)
             return false;
-        if (advised == 0) {
-            // Room for what the hint says, bounded by the file, and for a
-            // directory of large pages a page more, so that the advice
-            // covers all of it wherever the buffer lands, before any of it
-            // is written. May throw std::bad_alloc, as any growth here.
-            buffer.reserve(int(largetable::room(size_t(qMin(hint, kReserve)), 1)));
+        if (!reserved) {
+            // Room for what the hint says, bounded by the file. May throw
+            // std::bad_alloc, as any growth here.
+            buffer.reserve(largetable::room(size_t(qMin(hint, kReserve)), 1));
+            reserved = true;
         }
-        const qint64 have = buffer.size();
+        const qint64 have = qint64(buffer.size());
         qint64 n = have < hint ? qMin(hint - have, kReadAhead) : kChunk;
         n = qMin(n, qint64(kMaxBytes) - have);
-        buffer.resize(int(have + n));
-        if (buffer.capacity() != advised) {
-            advised = buffer.capacity();
-            largetable::advise(buffer.constData(), size_t(advised));
-        }
+        buffer.resize(size_t(have + n));
         const int64_t got = file->readAt(buffer.data() + have, size_t(n), quint64(have));
         failed = got < 0;
         ended = got < n;
-        buffer.resize(int(have + qMax<int64_t>(got, 0)));
+        buffer.resize(size_t(have + qMax<int64_t>(got, 0)));
         bytesRead += quint64(qMax<int64_t>(got, 0));
         return got > 0;
     }
@@ -131,8 +126,8 @@ private:
     size_t streamSize = 0;
     quint64 imageSize = 0;
     const HeldFile *file = nullptr;
-    QByteArray buffer;
-    int advised = 0; // the buffer's capacity when last advised
+    largetable::Vector<char> buffer;
+    bool reserved = false;
     qint64 hint = 0;
     const char *memory = nullptr;
     size_t memorySize = 0;
@@ -143,8 +138,8 @@ struct Parsed
     quint32 entryCount = 0;
     quint32 archiveSize = 0;
     quint32 headerLength = 0;
-    std::vector<BigEntry> entries;
-    std::vector<std::pair<quint32, quint32>> pathStarts; // each entry's path in the bytes
+    BigEntries entries;
+    largetable::Vector<std::pair<quint32, quint32>> pathStarts; // each entry's path in the bytes
     quint32 longPaths = 0;
 
     // Points each entry's path at its bytes, now that they stay where they
@@ -152,13 +147,10 @@ struct Parsed
     // counted nor freed, copied before any change; all of them in one block
     // rather than an allocation per entry, which for 200,000 entries cost
     // more than reading the directory.
-    std::unique_ptr<QByteArrayData[]> placePaths(const char *base)
+    // Throws std::bad_alloc when there is no room for them.
+    largetable::Vector<QByteArrayData> placePaths(const char *base)
     {
-        const size_t count = largetable::room(entries.size(), sizeof(QByteArrayData));
-        std::unique_ptr<QByteArrayData[]> headers(new (std::nothrow) QByteArrayData[count]);
-        if (!headers)
-            return headers;
-        largetable::advise(headers.get(), count * sizeof(QByteArrayData));
+        largetable::Vector<QByteArrayData> headers(entries.size());
         for (size_t i = 0; i < entries.size(); ++i) {
             QByteArrayData &header = headers[i];
             header.ref.atomic.storeRelaxed(-1);

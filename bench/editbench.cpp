@@ -34,7 +34,7 @@ void fill(QByteArray &bytes, uint64_t &state)
 
 bool writeArchive(const QString &path)
 {
-    std::vector<BigEntry> entries(kEntries);
+    BigEntries entries(kEntries);
     for (int i = 0; i < kEntries; ++i)
         entries[size_t(i)].path = "textures\\t" + QByteArray::number(i) + ".tpi";
     const quint64 start = bigDirectoryEnd(entries);

@@ -16,7 +16,7 @@ constexpr qint64 kLargeArchiveSize = qint64(1) << 30;
 // Writes it to `path`; `directoryBytes` gets the length of its directory.
 inline bool writeLargeArchive(const QString &path, quint64 &directoryBytes)
 {
-    std::vector<BigEntry> entries(kLargeEntries);
+    BigEntries entries(kLargeEntries);
     for (int i = 0; i < kLargeEntries; ++i) {
         entries[size_t(i)].path = QByteArray("folder") +
                                   QByteArray::number(i / (kLargeEntries / kLargeFolders)) +

@@ -37,7 +37,7 @@ double seconds(const QString &program, const QStringList &arguments)
 
 bool writeEntryArchive(const QString &path)
 {
-    std::vector<BigEntry> entries(1);
+    BigEntries entries(1);
     entries[0].path = "data\\big.bin";
     entries[0].offset = qint32(bigDirectoryEnd(entries));
     entries[0].size = kEntrySize;

@@ -41,7 +41,7 @@ qint64 procValue(const char *file, const char *key)
 // Writes an archive of `paths`, every entry empty.
 bool writeLayout(const QString &path, const std::vector<QByteArray> &paths)
 {
-    std::vector<BigEntry> entries(paths.size());
+    BigEntries entries(paths.size());
     for (size_t i = 0; i < paths.size(); ++i)
         entries[i].path = paths[i];
     const quint64 end = bigDirectoryEnd(entries);

@@ -252,7 +252,7 @@ QByteArray refpCompress(const QByteArray &data)
 
 QByteArray makeBig(const QVector<SampleEntry> &entries)
 {
-    std::vector<BigEntry> records(size_t(entries.size()));
+    BigEntries records(size_t(entries.size()));
     QVector<QByteArray> stored;
     for (int i = 0; i < entries.size(); ++i) {
         records[size_t(i)].path = entries[i].path;

@@ -73,7 +73,7 @@ void ArchiveFs::buildRoot()
     // One pass over the paths: the root's folders (the first components of
     // the names extract accepts), the names that may be its files, and how
     // many nodes and name bytes the whole tree can take.
-    const std::vector<BigEntry> &entries = archive.entries;
+    const BigEntries &entries = archive.entries;
     size_t separators = 0, pathBytes = 0;
     std::vector<std::string_view> rootFolders;
     std::unordered_set<std::string_view> seen;
@@ -114,12 +114,9 @@ void ArchiveFs::buildRoot()
     size_t room = 1024;
     while (room < 2 * (entries.size() + entries.size() / 16))
         room *= 2;
-    nameTable.reserve(room);
-    names.reserve(nameRoom);
-    nodes.reserve(nodeRoom);
-    largetable::advise(nameTable.data(), room * sizeof(nameTable[0]));
-    largetable::advise(names.data(), names.capacity());
-    largetable::advise(nodes.data(), nodes.capacity() * sizeof(Node));
+    nameTable.reserve(largetable::room(room, sizeof(nameTable[0])));
+    names.reserve(largetable::room(nameRoom, 1));
+    nodes.reserve(largetable::room(nodeRoom, sizeof(Node)));
     nameTable.assign(room, 0);
     names += '\0';
     nodes.push_back(Node());
@@ -154,7 +151,7 @@ void ArchiveFs::buildRoot()
 void ArchiveFs::build()
 {
     try {
-        const std::vector<BigEntry> &entries = archive.entries;
+        const BigEntries &entries = archive.entries;
         std::vector<bool> accepts(entries.size());
         std::string utf8;
         // The folder `path` names up to its last "\", made where missing when
@@ -223,7 +220,7 @@ void ArchiveFs::build()
         }
 
         // Each folder's children in one run, in the order they were made.
-        std::vector<uint32_t> counts(nodes.size()), firsts(nodes.size());
+        largetable::Vector<uint32_t> counts(nodes.size(), 0), firsts(nodes.size());
         for (size_t i = 1; i < nodes.size(); ++i)
             ++counts[size_t(nodes[i].parent)];
         uint32_t next = 0;
@@ -241,7 +238,7 @@ void ArchiveFs::build()
             nodes[i].firstChild = firsts[i];
             nodes[i].childCount = counts[i];
         }
-        learned.reset(new std::atomic<uint64_t>[nodes.size()]);
+        learned = largetable::Vector<std::atomic<uint64_t>>(nodes.size());
         for (size_t i = size_t(rootEnd); i < nodes.size(); ++i)
             learned[i].store(nodes[i].entry < 0 ? kLearned : 0, std::memory_order_relaxed);
     } catch (const std::bad_alloc &) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bigarchive.h"
+#include "largetable.h"
 
 #include <QString>
 #include <QStringList>
@@ -160,13 +161,13 @@ private:
     const bool raw;
     Report report;
     int fd = -1; // the archive file, held by `archive`, for stored entries of a plain archive
-    std::vector<Node> nodes;
-    std::string names;               // every name, each ending in a 0 byte
-    std::vector<int> childList;      // each folder's children, one run per folder
-    std::vector<uint64_t> nameTable; // a hash table of (folder, name), 0 when free
+    largetable::Vector<Node> nodes;
+    largetable::String names;               // every name, each ending in a 0 byte
+    largetable::Vector<int> childList;      // each folder's children, one run per folder
+    largetable::Vector<uint64_t> nameTable; // a hash table of (folder, name), 0 when free
     // Per node, learned at the first look: kLearned, kCompressed and the size;
     // the root's children's apart, since they are asked about before the rest exists.
-    std::unique_ptr<std::atomic<uint64_t>[]> learned;
+    mutable largetable::Vector<std::atomic<uint64_t>> learned;
     std::unique_ptr<std::atomic<uint64_t>[]> rootLearned;
 
     // The root and its children are nodes below rootEnd, made before the

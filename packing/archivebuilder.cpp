@@ -296,7 +296,7 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
 {
     caveat.clear();
     changed.clear();
-    std::vector<BigEntry> directory(entries.size());
+    BigEntries directory(entries.size());
     for (size_t i = 0; i < entries.size(); ++i)
         directory[i].path = entries[i].path;
     const quint64 dataStart = bigDirectoryEnd(directory);

@@ -16,7 +16,7 @@ void putBig32(QByteArray &out, quint32 v)
 
 } // namespace
 
-quint64 bigDirectoryEnd(const std::vector<BigEntry> &entries)
+quint64 bigDirectoryEnd(const BigEntries &entries)
 {
     quint64 end = 16;
     for (const BigEntry &entry : entries)
@@ -24,7 +24,7 @@ quint64 bigDirectoryEnd(const std::vector<BigEntry> &entries)
     return end;
 }
 
-QByteArray bigHeaderAndDirectory(const std::vector<BigEntry> &entries, quint32 archiveSize)
+QByteArray bigHeaderAndDirectory(const BigEntries &entries, quint32 archiveSize)
 {
     QByteArray out;
     out.reserve(int(bigDirectoryEnd(entries)));

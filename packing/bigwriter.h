@@ -13,7 +13,7 @@
 // (little-endian), the entry count and the header length (big-endian; the
 // offset of the first entry's data), then each entry's offset, size and
 // 0-terminated path.
-QByteArray bigHeaderAndDirectory(const std::vector<BigEntry> &entries, quint32 archiveSize);
+QByteArray bigHeaderAndDirectory(const BigEntries &entries, quint32 archiveSize);
 
 // Length of that header and directory: where the first entry's data starts.
-quint64 bigDirectoryEnd(const std::vector<BigEntry> &entries);
+quint64 bigDirectoryEnd(const BigEntries &entries);

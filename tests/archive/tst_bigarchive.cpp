@@ -479,7 +479,7 @@ void TestBigArchive::unpackEntries()
 
 void TestBigArchive::folderTree()
 {
-    std::vector<BigEntry> entries;
+    BigEntries entries;
     for (const char *path : {"a\\x", "a\\y", "b\\z", "a\\w", "a\\deep\\v", "top", "\\lead", "A\\u"})
         entries.push_back({1, 2, path});
     ArchiveFolder root(true, nullptr, "$root$");
