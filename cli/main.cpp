@@ -7,6 +7,7 @@
 #include "console.h"
 #include "gfxcorecodec.h"
 #include "library.h"
+#include "pictureverbs.h"
 #include "report.h"
 #include "verbs.h"
 
@@ -32,7 +33,7 @@ const Verb verbs[] = {
     {"extract", "extract ARCHIVE [-o DIR] [PATTERN...]", "entries into files under DIR (or here)",
      cli::runExtract},
     {"test", "test [--pictures] ARCHIVE [PATTERN...]", "reads every entry and checks the archive",
-     cli::runTest},
+     [](const QStringList &a) { return cli::runPictureVerb("test", a); }},
     {"pack", "pack [-C FOLDER] DIR -o ARCHIVE", "a folder's files into a new archive",
      cli::runPack},
     {"add", "add ARCHIVE [-C DIR] PATH... [--replace]", "files or folders into an archive",
@@ -40,10 +41,11 @@ const Verb verbs[] = {
     {"remove", "remove ARCHIVE PATTERN...", "entries out of an archive", cli::runRemove},
     {"rename", "rename ARCHIVE OLD NEW", "an entry under another path", cli::runRename},
     {"render", "render SOURCE [ENTRY] -o OUT.png", "an image decoded to an RGBA PNG",
-     cli::runRender},
-    {"convert", "convert IN OUT [--format F]", "a picture to TPI, TGA or PNG", cli::runConvert},
+     [](const QStringList &a) { return cli::runPictureVerb("render", a); }},
+    {"convert", "convert IN OUT [--format F]", "a picture to TPI, TGA or PNG",
+     [](const QStringList &a) { return cli::runPictureVerb("convert", a); }},
     {"thumbnail", "thumbnail [-s SIZE] IN OUT.png", "a small PNG of a picture or archive",
-     cli::runThumbnail},
+     [](const QStringList &a) { return cli::runPictureVerb("thumbnail", a); }},
     {"mount", "mount ARCHIVE MOUNTPOINT [-f]", "an archive as a read-only folder", cli::runMount},
     {"compress", "compress IN OUT", "a file into a Refp stream (- for stdin, stdout)",
      cli::runCompress},
