@@ -140,6 +140,8 @@ private:
         return index < rootEnd ? rootLearned[size_t(index)] : learned[size_t(index)];
     }
     size_t slotOf(int folder, const char *name, size_t length) const;
+    // Asks the processor for the slot of the file `path` in `folder`, to come.
+    void prefetchSlot(int folder, const QByteArray &path) const;
     uint64_t slotFor(int node, const char *name, size_t length) const;
     void use(int index); // moves a cached file to the front; the lock is held
     uint64_t learn(int index) const;
