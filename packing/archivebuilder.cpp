@@ -385,11 +385,13 @@ bool ArchiveBuilder::write(const QString &path, QString &problem) const
                 if (!appendParts(out, compressor, i, entry, level, fileChanged, problem))
                     return false;
             } else {
+                // Compressed, or a small stored file read ahead.
+                const bool ahead =
+                    compressor.hasJob(i) && (!entry.compress || GfxCoreCodec::isLoaded());
                 Packed packed;
-                if (entry.compress && GfxCoreCodec::isLoaded())
+                if (ahead)
                     packed = compressor.take(compressor.firstJob(i));
-                if (!appendFile(out, entry, entry.compress ? &packed : nullptr, fileChanged,
-                                problem))
+                if (!appendFile(out, entry, ahead ? &packed : nullptr, fileChanged, problem))
                     return false;
             }
             if (fileChanged)

@@ -79,7 +79,10 @@ Packed compressFile(const QString &name, quint64 chosen, int level)
         packed.bytes.reset();
         return packed;
     }
-    const size_t n = GfxCoreCodec::compress(bytes, got, packed.bytes.get(), capacity, level);
+    const size_t n = level == kAsStored && !mustWrap
+                         ? 0
+                         : GfxCoreCodec::compress(bytes, got, packed.bytes.get(), capacity,
+                                                  std::max(level, GfxCoreCodec::kStoreLevel));
     if (n > 0 && (n < got || mustWrap)) {
         packed.size = n;
     } else if (mustWrap) {
@@ -114,8 +117,16 @@ Compressor::Compressor(const std::vector<ArchiveBuilder::Entry> &entries, int le
 {
     for (size_t i = 0; i < entries.size(); ++i) {
         perEntry[i].firstJob = jobs.size();
-        if (!entries[i].compress || entries[i].kept)
+        if (entries[i].kept)
             continue;
+        if (!entries[i].compress) {
+            if (entries[i].size <= kReadAhead && threads > 1) {
+                perEntry[i].hasJob = true;
+                jobs.emplace_back(i, kWhole, entries[i].size);
+            }
+            continue;
+        }
+        perEntry[i].hasJob = true;
         const quint32 parts = partsOf(entries[i], level);
         if (parts == 0) {
             jobs.emplace_back(i, kWhole, entries[i].size);
@@ -161,7 +172,9 @@ Packed Compressor::take(size_t job)
 Packed Compressor::run(const Job &job)
 {
     const ArchiveBuilder::Entry &entry = entries[job.entry];
-    return job.part == kWhole ? compressFile(entry.file, entry.size, level) : compressPart(job);
+    if (job.part != kWhole)
+        return compressPart(job);
+    return compressFile(entry.file, entry.size, entry.compress ? level : kAsStored);
 }
 
 Packed Compressor::compressPart(const Job &job)

@@ -39,7 +39,9 @@ struct Packed
 };
 
 // A whole file, read into memory: no more than `chosen` bytes, its size
-// when it was chosen, whatever it has grown to since.
+// when it was chosen, whatever it has grown to since. At kAsStored, its
+// bytes as they are (wrapped only where they must be).
+constexpr int kAsStored = -1;
 Packed compressFile(const QString &name, quint64 chosen, int level);
 
 class Compressor
@@ -52,10 +54,16 @@ public:
     static constexpr quint64 kPartedFile = 2 * kPart;
     // How many parts, when `entry` is compressed in parts; 0 when whole.
     static quint32 partsOf(const ArchiveBuilder::Entry &entry, int level);
+    // A stored file up to this size is read ahead on the same threads, so
+    // that opening and reading many small files is not the writer's alone.
+    static constexpr quint64 kReadAhead = 64 * 1024;
 
     Compressor(const std::vector<ArchiveBuilder::Entry> &entries, int level, unsigned threads);
     ~Compressor();
 
+    // Whether entry `index` has results to take: it is compressed, or a
+    // stored file read ahead.
+    bool hasJob(size_t index) const { return perEntry[index].hasJob; }
     // The job of entry `index`'s first (or only) result; its parts follow.
     size_t firstJob(size_t index) const { return perEntry[index].firstJob; }
     // The result of job `job`, once it is ready; jobs are taken in order.
@@ -89,6 +97,7 @@ private:
     struct PerEntry
     {
         size_t firstJob = 0;
+        bool hasJob = false;
         std::unique_ptr<Source> source; // for a parted entry
     };
     static constexpr quint32 kWhole = 0xFFFFFFFFu;
