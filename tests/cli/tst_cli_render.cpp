@@ -17,6 +17,7 @@ private slots:
     void archiveEntry();
     void failures_data();
     void failures();
+    void aMissingModuleIsOneLine();
 
 private:
     QString path(const QString &name) const { return dir->filePath(name); }
@@ -127,6 +128,33 @@ void TestCliRender::failures()
     // What the header holds is in that line; a refusal writes nothing.
     QVERIFY2(run.err.contains(info.chopped(info.isEmpty() ? 0 : 1)), run.err.constData());
     QCOMPARE(run.out, QByteArray());
+    QVERIFY(!QFile::exists(path("out.png")));
+}
+
+// An installation without the picture verbs' module: the verb says so in
+// one line and fails; nothing is written.
+void TestCliRender::aMissingModuleIsOneLine()
+{
+#if defined(Q_OS_WIN)
+    QSKIP("the picture verbs are linked into the program there");
+#endif
+    const QFileInfo cli(QStringLiteral(VORLAND_CLI));
+    QVERIFY(QDir().mkpath(path("bin")));
+    for (const QString &file : {cli.fileName(), QStringLiteral("libGfxCore.so")})
+        QVERIFY(QFile::copy(cli.dir().filePath(file), path("bin/" + file)));
+    QVERIFY(
+        QFile::setPermissions(path("bin/" + cli.fileName()), QFile::ReadOwner | QFile::ExeOwner));
+    QVERIFY(writeFile(path("in.png"), "not looked at"));
+    QProcess process;
+    QVERIFY(startProcess(process, path("bin/" + cli.fileName()),
+                         {"render", path("in.png"), "-o", path("out.png")}));
+    QVERIFY(process.waitForFinished(60000));
+    const QByteArray err = process.readAllStandardError();
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY2(err.contains("cannot load libvorland-cli-pictures.so, which render needs"),
+             err.constData());
+    QCOMPARE(err.count('\n'), 1);
+    QCOMPARE(process.readAllStandardOutput(), QByteArray());
     QVERIFY(!QFile::exists(path("out.png")));
 }
 
