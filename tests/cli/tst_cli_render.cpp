@@ -132,7 +132,8 @@ void TestCliRender::failures()
 }
 
 // An installation without the picture verbs' module: the verb says so in
-// one line and fails; nothing is written.
+// one line and fails; nothing is written. The module in the working folder,
+// which an empty entry of LD_LIBRARY_PATH names, is not taken instead.
 void TestCliRender::aMissingModuleIsOneLine()
 {
 #if defined(Q_OS_WIN)
@@ -146,6 +147,11 @@ void TestCliRender::aMissingModuleIsOneLine()
         QFile::setPermissions(path("bin/" + cli.fileName()), QFile::ReadOwner | QFile::ExeOwner));
     QVERIFY(writeFile(path("in.png"), "not looked at"));
     QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LD_LIBRARY_PATH"), QStringLiteral(":/nonexistent"));
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(cli.absolutePath());
+    QVERIFY(QFile::exists(cli.dir().filePath(QStringLiteral("libvorland-cli-pictures.so"))));
     QVERIFY(startProcess(process, path("bin/" + cli.fileName()),
                          {"render", path("in.png"), "-o", path("out.png")}));
     QVERIFY(process.waitForFinished(60000));
