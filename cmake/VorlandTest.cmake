@@ -31,10 +31,7 @@ function(vorland_add_test name)
     vorland_add_test_command(${name} ${name})
     set(environment "QT_QPA_PLATFORM=offscreen")
     if(VORLAND_SANITIZE)
-        # The sanitizer runtime intercepts dlopen, so the library search runs
-        # as if from the runtime, which has no RUNPATH of ours.
-        list(APPEND environment "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/bin"
-            "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
+        list(APPEND environment "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0")
     endif()
     set_tests_properties(${name} PROPERTIES
         ENVIRONMENT "${environment}"
