@@ -115,6 +115,7 @@ Compressor::Compressor(const std::vector<ArchiveBuilder::Entry> &entries, int le
                        unsigned threads)
     : entries(entries), level(level), perEntry(entries.size())
 {
+    jobs.reserve(entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
         perEntry[i].firstJob = jobs.size();
         if (entries[i].kept)
@@ -137,7 +138,11 @@ Compressor::Compressor(const std::vector<ArchiveBuilder::Entry> &entries, int le
             jobs.emplace_back(i, part, std::min(kPart, entries[i].size - part * kPart));
     }
     const unsigned workerCount = std::max(1u, threads);
-    window = 4 * kRunFiles * workerCount;
+    // The window counts results, the budget their bytes. While the writer
+    // waits for one long job (a file just under kPartedFile, slow to
+    // compress), the other workers go on within the budget: a window of a
+    // few runs would stop them after a few hundred small files.
+    window = 64 * kRunFiles * workerCount;
     budget = 4 * std::max(kPart, kRunBytes) * workerCount;
     for (unsigned t = 0; t < threads && t < jobs.size(); ++t)
         workers.emplace_back([this] { work(); });
