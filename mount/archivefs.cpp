@@ -53,6 +53,18 @@ bool accepted(const QByteArray &path)
     return isSafeEntryPath(path.constData(), size_t(path.size())) && !path.contains('/');
 }
 
+// The name table is read by lookups while build() adds files to it: a slot
+// is written last, once its node and name are, and read before them.
+uint64_t loadSlot(const uint64_t &slot)
+{
+    return __atomic_load_n(&slot, __ATOMIC_ACQUIRE);
+}
+
+void storeSlot(uint64_t &slot, uint64_t value)
+{
+    __atomic_store_n(&slot, value, __ATOMIC_RELEASE);
+}
+
 // How many files ahead build() asks for the slot of: a slot is a miss in a
 // table of megabytes, and the folder of a file a few entries on is nearly
 // always the same.
@@ -186,15 +198,31 @@ void ArchiveFs::build()
             return std::make_pair(folder, p);
         };
         // Folders first, so that a folder keeps its name against any file.
+        size_t files = 0; // to be made below
         for (size_t i = 0; i < entries.size(); ++i) {
             const QByteArray &path = entries[i].path;
             accepts[i] = accepted(path);
-            if (accepts[i])
+            if (accepts[i]) {
+                files += path.contains('\\');
                 folderOf(path, true);
-            else
+            } else {
                 warnings << QStringLiteral("left out %1: extract would refuse its name")
                                 .arg(entries[i].pathText());
+            }
         }
+        // From here the table never grows, and names below the root are
+        // looked up while the files are added.
+        const size_t nodeCount = nodes.size() + files;
+        roomFor(nodeCount);
+        learned = largetable::Vector<std::atomic<uint64_t>>(nodeCount);
+        for (size_t i = size_t(rootEnd); i < nodeCount; ++i)
+            learned[i].store(i < nodes.size() ? kLearned : 0, std::memory_order_relaxed);
+        made.store(nodes.size(), std::memory_order_release);
+        {
+            std::lock_guard<std::mutex> guard(buildLock);
+            folders.store(true, std::memory_order_release);
+        }
+        builtOne.notify_all();
         lastFolderIndex = -1;
         size_t rootFile = 0; // the root's files, made already, come in the same order
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -213,6 +241,7 @@ void ArchiveFs::build()
                 utf8.clear();
                 appendUtf8(utf8, last, size_t(path.constData() + path.size() - last));
                 file = addFile(folder, utf8, int(i), renamed);
+                made.store(nodes.size(), std::memory_order_release);
             }
             if (renamed)
                 warnings << QStringLiteral("%1 is shown as %2: its name is taken")
@@ -245,9 +274,6 @@ void ArchiveFs::build()
             nodes[i].firstChild = firsts[i];
             nodes[i].childCount = counts[i];
         }
-        learned = largetable::Vector<std::atomic<uint64_t>>(nodes.size());
-        for (size_t i = size_t(rootEnd); i < nodes.size(); ++i)
-            learned[i].store(nodes[i].entry < 0 ? kLearned : 0, std::memory_order_relaxed);
     } catch (const std::bad_alloc &) {
         {
             std::lock_guard<std::mutex> guard(buildLock);
@@ -261,6 +287,15 @@ void ArchiveFs::build()
         built.store(true, std::memory_order_release);
     }
     builtOne.notify_all();
+}
+
+bool ArchiveFs::foldersMade() const
+{
+    if (folders.load(std::memory_order_acquire))
+        return true;
+    std::unique_lock<std::mutex> guard(buildLock);
+    builtOne.wait(guard, [this] { return folders.load(std::memory_order_acquire) || buildFailed; });
+    return !buildFailed;
 }
 
 bool ArchiveFs::complete() const
@@ -297,7 +332,7 @@ size_t ArchiveFs::slotOf(int folder, const char *name, size_t length) const
     const uint64_t hash = hashOf(folder, name, length);
     const uint64_t tag = hash & 0xFFFFFFFF00000000ull;
     for (size_t at = size_t(hash) & mask;; at = (at + 1) & mask) {
-        const uint64_t slot = nameTable[at];
+        const uint64_t slot = loadSlot(nameTable[at]);
         if (slot == 0)
             return at;
         if ((slot & 0xFFFFFFFF00000000ull) != tag)
@@ -318,7 +353,12 @@ int ArchiveFs::child(int folder, const char *name) const
                                          });
         return at != rootByName.end() && std::strcmp(this->name(*at), name) == 0 ? *at : -1;
     }
-    return complete() ? find(folder, name, std::strlen(name)) : -1;
+    const size_t length = std::strlen(name);
+    if (built.load(std::memory_order_acquire))
+        return find(folder, name, length);
+    // A name made already keeps its node; one not made yet may still come.
+    const int found = foldersMade() ? find(folder, name, length) : -1;
+    return found >= 0 || !complete() ? found : find(folder, name, length);
 }
 
 void ArchiveFs::prefetchSlot(int folder, const QByteArray &path) const
@@ -332,7 +372,7 @@ void ArchiveFs::prefetchSlot(int folder, const QByteArray &path) const
 
 int ArchiveFs::find(int folder, const char *name, size_t length) const
 {
-    return int(uint32_t(nameTable[slotOf(folder, name, length)])) - 1;
+    return int(uint32_t(loadSlot(nameTable[slotOf(folder, name, length)]))) - 1;
 }
 
 uint64_t ArchiveFs::slotFor(int node, const char *name, size_t length) const
@@ -346,26 +386,38 @@ int ArchiveFs::add(int folder, const char *name, size_t length, int entry)
     const size_t at = slotOf(folder, name, length);
     if (nameTable[at] != 0)
         return -1;
-    const int made = int(nodes.size());
+    const int index = int(nodes.size());
     Node node;
     node.name = uint32_t(names.size());
     node.parent = folder;
     node.entry = entry;
+    if (entry >= 0) {
+        node.offset = archive.entries[size_t(entry)].offset;
+        node.size = archive.entries[size_t(entry)].size;
+    }
     names.append(name, length);
     names += '\0';
     nodes.push_back(node);
-    if (nodes.size() * 2 > nameTable.size()) {
-        // Half full at most: grown and filled again.
-        nameTable.assign(nameTable.size() * 2, 0);
-        for (size_t i = 1; i < nodes.size(); ++i) {
-            const char *each = names.data() + nodes[i].name;
-            const size_t n = std::strlen(each);
-            nameTable[slotOf(nodes[i].parent, each, n)] = slotFor(int(i), each, n);
-        }
-    } else {
-        nameTable[at] = slotFor(made, name, length);
+    if (nodes.size() * 2 > nameTable.size())
+        roomFor(nodes.size());
+    else
+        storeSlot(nameTable[at], slotFor(index, name, length));
+    return index;
+}
+
+void ArchiveFs::roomFor(size_t count)
+{
+    if (count * 2 <= nameTable.size())
+        return;
+    size_t room = nameTable.size();
+    while (count * 2 > room)
+        room *= 2;
+    nameTable.assign(room, 0);
+    for (size_t i = 1; i < nodes.size(); ++i) {
+        const char *each = names.data() + nodes[i].name;
+        const size_t n = std::strlen(each);
+        nameTable[slotOf(nodes[i].parent, each, n)] = slotFor(int(i), each, n);
     }
-    return made;
 }
 
 int ArchiveFs::addFile(int folder, std::string &name, int entry, bool &renamed)
@@ -379,8 +431,6 @@ int ArchiveFs::addFile(int folder, std::string &name, int entry, bool &renamed)
             file = add(folder, name.data(), name.size(), entry);
         }
     }
-    nodes[size_t(file)].offset = archive.entries[size_t(entry)].offset;
-    nodes[size_t(file)].size = archive.entries[size_t(entry)].size;
     return file;
 }
 

@@ -32,8 +32,11 @@
 // entry's bytes are read before it is first asked about. It may be built in
 // two steps (Build::Later): the root's own children at once, in one pass
 // that only splits paths, then the rest by build(), which another thread
-// may run while the root is being listed; whatever lies below the root's
-// children waits for it. Either way every node has the same index.
+// may run while the root is being listed. build() makes every folder
+// first and then the files; a name below the root is found as soon as its
+// node is made (nothing about a node changes once it is), and waits for
+// the whole tree only when it is not there yet, as does a listing below the
+// root. Either way every node has the same index.
 //
 // A file's size comes from its Refp header (the unpacked size, without unpacking), or is
 // the stored size when `raw`; what that first look finds wrong (an entry
@@ -73,7 +76,9 @@ public:
     int child(int folder, const char *name) const;
     bool exists(int index) const
     {
-        return index >= 0 && (index < rootEnd || (complete() && size_t(index) < nodes.size()));
+        return index >= 0 &&
+               (index < rootEnd || size_t(index) < made.load(std::memory_order_acquire) ||
+                (complete() && size_t(index) < nodes.size()));
     }
     int nodeCount() const { return complete() ? int(nodes.size()) : rootEnd; }
     // A node's name (UTF-8), folder, parent (-1 for the root) and children.
@@ -129,6 +134,11 @@ private:
     void buildRoot();
     // True once build() has finished; waits for it while it runs.
     bool complete() const;
+    // True once build() has made every folder; waits for that.
+    bool foldersMade() const;
+    // Room in the name table for `count` nodes, at most half full: grown and
+    // filled again when it has less. Never while others may read the table.
+    void roomFor(size_t count);
     // Adds the child `name` to `folder`: its index, or -1 when the name is taken.
     int add(int folder, const char *name, size_t length, int entry);
     // Adds file `entry` to `folder` as `name`, or as "name~1", ... when that is
@@ -180,6 +190,11 @@ private:
     std::vector<int> rootFiles;        // in directory order, for build()'s warnings
     std::vector<bool> rootFileRenamed; // the same
     std::atomic<bool> built{false};
+    // Set by build() once every folder is made, from when names below the
+    // root are looked up while it adds the files; nodes below `made` are
+    // whole (their children aside) and may be asked about.
+    std::atomic<bool> folders{false};
+    std::atomic<size_t> made{0};
     bool buildFailed = false;
     mutable std::mutex buildLock;
     mutable std::condition_variable builtOne;

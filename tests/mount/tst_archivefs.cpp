@@ -20,6 +20,7 @@ class TestArchiveFs : public QObject
 private slots:
     void initTestCase() { QVERIFY(GfxCoreCodec::load()); }
     void theRootComesBeforeTheRest();
+    void namesBelowTheRootWhileTheTreeIsBuilt();
     void unpackedBytesStayWithinTheCache();
     void aShrunkArchiveReadsAsAnError();
 
@@ -85,6 +86,54 @@ void TestArchiveFs::theRootComesBeforeTheRest()
     QCOMPARE(now.warnings, (QStringList{"left out ..\\evil: extract would refuse its name",
                                         "a is shown as a~1: its name is taken",
                                         "dup is shown as dup~1: its name is taken"}));
+}
+
+// A mount's first readers look below the root while build() adds the
+// files: every name, looked up in directory order behind it or ahead of
+// it, gives the node, kind and size of the finished tree.
+void TestArchiveFs::namesBelowTheRootWhileTheTreeIsBuilt()
+{
+    QVector<SampleEntry> entries;
+    for (int i = 0; i < 20000; ++i) {
+        const QByteArray folder =
+            "g" + QByteArray::number(i % 7) + "\\s" + QByteArray::number(i % 11);
+        entries.append(SampleEntry{folder + "\\f" + QByteArray::number(i / 3) + ".ini",
+                                   QByteArray(i % 5, 'x')});
+        if (i % 1000 == 0) // a name that extract refuses, and one taken twice
+            entries.append(SampleEntry{"g1\\..\\evil" + QByteArray::number(i), "no"});
+        if (i % 1000 == 1)
+            entries.append(SampleEntry{entries.last().path, "again"});
+    }
+    entries.append(SampleEntry{"g2\\s3", "a file named like a folder"});
+    const QString path = dir.filePath("many.big");
+    QVERIFY(writeFile(path, makeBig(entries)));
+    BigArchive archive;
+    QCOMPARE(archive.open(path), BigArchive::Status::Ok);
+    const ArchiveFs now(archive, false, 1 << 20);
+
+    auto lookUp = [](const ArchiveFs &fs, const QByteArray &path) {
+        int node = 0;
+        for (const QByteArray &name : path.split('\\'))
+            node = node < 0 ? -1 : fs.child(node, name.constData());
+        return node;
+    };
+    QStringList wrong;
+    for (const bool ahead : {false, true}) {
+        ArchiveFs later(archive, false, 1 << 20, {}, ArchiveFs::Build::Later);
+        std::thread builder([&] { later.build(); });
+        for (int i = 0; i < entries.size(); ++i) {
+            const QByteArray &name = entries[ahead ? entries.size() - 1 - i : i].path;
+            const int node = lookUp(later, name);
+            if (node != lookUp(now, name) ||
+                (node >= 0 && (!later.exists(node) || later.isFolder(node) != now.isFolder(node) ||
+                               later.storage(node).size != now.storage(node).size)))
+                wrong << QString::fromLatin1(name);
+        }
+        builder.join();
+        QCOMPARE(later.warnings, now.warnings);
+    }
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 5).join(", ")));
+    QVERIFY(lookUp(now, "g2\\s3~1") > 0);
 }
 
 void TestArchiveFs::unpackedBytesStayWithinTheCache()
