@@ -28,10 +28,11 @@ int runMount(const QStringList &arguments)
                        "with a warning. An entry's first bytes are read when it is first\n"
                        "looked up: one too large for the cache or that does not decode is\n"
                        "then a warning (on stderr with -f). The root answers as soon as the\n"
-                       "mount is there; what lies below it waits for the rest of the tree,\n"
-                       "built meanwhile. Without -f it returns once the whole tree is built\n"
-                       "and its warnings said; \"fusermount3 -u MOUNTPOINT\" (or Ctrl+C with\n"
-                       "-f) unmounts."));
+                       "mount is there; the rest of the tree is built meanwhile, folders\n"
+                       "first: a name below the root answers once it is made, a listing\n"
+                       "below the root once the whole tree is. Without -f it returns once\n"
+                       "the whole tree is built and its warnings said; \"fusermount3 -u\n"
+                       "MOUNTPOINT\" (or Ctrl+C with -f) unmounts."));
     const QCommandLineOption foregroundOption({QStringLiteral("f"), QStringLiteral("foreground")},
                                               QStringLiteral("Stay in the foreground."));
     const QCommandLineOption rawOption(QStringLiteral("raw"),

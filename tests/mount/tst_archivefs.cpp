@@ -29,7 +29,7 @@ private:
 };
 
 // The root's children as the whole tree has them, before it is built, for
-// an archive whose last entry is in the root; what lies below waits.
+// an archive whose last entry is in the root; a name below it comes once it is made.
 void TestArchiveFs::theRootComesBeforeTheRest()
 {
     const QString path = dir.filePath("root.big");
@@ -62,7 +62,7 @@ void TestArchiveFs::theRootComesBeforeTheRest()
     QVERIFY(later.isFolder(later.child(0, "data")));
     QCOMPARE(later.child(0, "evil"), -1);
 
-    // Built on another thread while this one looks below the root, which waits.
+    // Built on another thread while this one looks below the root.
     std::thread builder([&] { later.build(); });
     const QStringList during = rootOf(later);
     const uint64_t lastSize = later.storage(later.child(0, "last.txt")).size;
