@@ -29,7 +29,8 @@ private:
 };
 
 // The root's children as the whole tree has them, before it is built, for
-// an archive whose last entry is in the root; a name below it comes once it is made.
+// an archive whose last entry is in the root; a name below it comes once it
+// is made.
 void TestArchiveFs::theRootComesBeforeTheRest()
 {
     const QString path = dir.filePath("root.big");
