@@ -71,6 +71,7 @@ std::vector<const BigEntry *> selectEntries(const BigArchive &archive, const QSt
     complete = true;
     std::vector<const BigEntry *> chosen;
     if (names.isEmpty()) {
+        chosen.reserve(archive.entries.size());
         for (const BigEntry &entry : archive.entries)
             chosen.push_back(&entry);
         return chosen;

@@ -266,9 +266,12 @@ int runList(const QStringList &arguments)
     QStringList names = verb.parser.positionalArguments();
     const QString archivePath = names.takeFirst();
     bool complete = true;
-    const std::vector<const BigEntry *> chosen =
-        selectEntries(archive, archivePath, names, complete);
     const bool json = verb.parser.isSet(jsonOption), detailed = verb.parser.isSet(longOption);
+    // The plain listing of a whole directory goes over it as it is.
+    const bool whole = names.isEmpty() && !json && !detailed;
+    const std::vector<const BigEntry *> chosen =
+        whole ? std::vector<const BigEntry *>()
+              : selectEntries(archive, archivePath, names, complete);
     std::vector<EntryStorage> storage;
     if ((json || detailed) && !storageOf(archive, chosen, storage))
         return Failure;
@@ -293,20 +296,27 @@ int runList(const QStringList &arguments)
         TypeColumn types;
         std::string text;
         text.reserve((1 << 16) + 1024);
-        for (const BigEntry *entry : chosen) {
-            appendNumber(text, quint32(entry->size));
+        const auto line = [&](const BigEntry &entry) {
+            appendNumber(text, quint32(entry.size));
             text += '\t';
-            appendNumber(text, quint32(entry->offset));
+            appendNumber(text, quint32(entry.offset));
             text += '\t';
-            const QByteArray &type = types.of(*entry);
+            const QByteArray &type = types.of(entry);
             text.append(type.constData(), size_t(type.size()));
             text += '\t';
-            appendPath(text, *entry);
+            appendPath(text, entry);
             text += '\n';
             if (text.size() > (1 << 16)) {
                 writeOut(text.data(), text.size());
                 text.clear();
             }
+        };
+        if (whole) {
+            for (const BigEntry &entry : archive.entries)
+                line(entry);
+        } else {
+            for (const BigEntry *entry : chosen)
+                line(*entry);
         }
         writeOut(text.data(), text.size());
     }
