@@ -289,21 +289,12 @@ void ArchiveFs::build()
     builtOne.notify_all();
 }
 
-bool ArchiveFs::foldersMade() const
+bool ArchiveFs::reached(const std::atomic<bool> &step) const
 {
-    if (folders.load(std::memory_order_acquire))
+    if (step.load(std::memory_order_acquire))
         return true;
     std::unique_lock<std::mutex> guard(buildLock);
-    builtOne.wait(guard, [this] { return folders.load(std::memory_order_acquire) || buildFailed; });
-    return !buildFailed;
-}
-
-bool ArchiveFs::complete() const
-{
-    if (built.load(std::memory_order_acquire))
-        return true;
-    std::unique_lock<std::mutex> guard(buildLock);
-    builtOne.wait(guard, [this] { return built.load(std::memory_order_acquire) || buildFailed; });
+    builtOne.wait(guard, [&] { return step.load(std::memory_order_acquire) || buildFailed; });
     return !buildFailed;
 }
 

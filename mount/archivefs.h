@@ -132,10 +132,11 @@ private:
     // the rest of the tree will take, so that nothing the root's listing
     // reads moves while build() runs.
     void buildRoot();
-    // True once build() has finished; waits for it while it runs.
-    bool complete() const;
-    // True once build() has made every folder; waits for that.
-    bool foldersMade() const;
+    // True once build() has finished, or made every folder; waits for that
+    // while it runs, and false when it failed first.
+    bool complete() const { return reached(built); }
+    bool foldersMade() const { return reached(folders); }
+    bool reached(const std::atomic<bool> &step) const;
     // Room in the name table for `count` nodes, at most half full: grown and
     // filled again when it has less. Never while others may read the table.
     void roomFor(size_t count);
