@@ -139,7 +139,7 @@ Compressor::Compressor(const std::vector<ArchiveBuilder::Entry> &entries, int le
     }
     const unsigned workerCount = std::max(1u, threads);
     // The window counts results, the budget their bytes. While the writer
-    // waits for one long job (a file just under kPartedFile, slow to
+    // waits for one long job (a file of up to kPartedFile, slow to
     // compress), the other workers go on within the budget: a window of a
     // few runs would stop them after a few hundred small files.
     window = 64 * kRunFiles * workerCount;

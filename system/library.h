@@ -17,9 +17,11 @@ void restrictSearch();
 // The file name of the library `stem`: "GfxCore.dll", "libGfxCore.so".
 QString fileName(const QString &stem);
 
-// Loads `name`; a bare file name is taken from beside the program (on
+// Loads `name`; a bare file name is taken from beside the program. On
 // Windows, from beside the module holding this code, or the folder above a
-// plug-in's). Null when it cannot.
+// plug-in's; elsewhere from the absolute folders that the system's loader
+// searches for that module (its RUNPATH names the program's own folder),
+// never a relative one. Null when it cannot.
 Handle open(const QString &name);
 void close(Handle handle);
 // The address of `symbol` in `handle`, or null.
