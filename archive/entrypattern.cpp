@@ -6,7 +6,7 @@ namespace {
 
 // The 8-bit character as matching sees it: "/" is "\", and a pattern folds
 // case (the Latin-1 letters included).
-inline uchar folded(uchar c)
+inline uchar foldedByte(uchar c)
 {
     if (c == '/')
         return '\\';
@@ -55,7 +55,7 @@ bool globMatch(const QByteArray &p, const QByteArray &s)
 {
     int pi = 0, si = 0, starP = -1, starS = 0;
     while (si < s.size()) {
-        const uchar c = folded(uchar(s[si]));
+        const uchar c = foldedByte(uchar(s[si]));
         if (pi < p.size()) {
             const char pc = p[pi];
             if (pc == '*') {
@@ -109,7 +109,15 @@ EntryPattern::EntryPattern(const QString &text, Kind kind) : original(text)
     }
     pattern = text.toLatin1();
     for (char &c : pattern)
-        c = char(wildcard ? folded(uchar(c)) : (c == '/' ? '\\' : c));
+        c = char(wildcard ? foldedByte(uchar(c)) : (c == '/' ? '\\' : c));
+}
+
+QByteArray EntryPattern::folded(const QByteArray &storedPath)
+{
+    QByteArray out(storedPath.size(), Qt::Uninitialized);
+    for (int i = 0; i < storedPath.size(); ++i)
+        out[i] = char(foldedByte(uchar(storedPath[i])));
+    return out;
 }
 
 bool EntryPattern::matches(const QByteArray &storedPath) const

@@ -37,6 +37,9 @@ public:
     }
 
     bool matches(const QByteArray &storedPath) const;
+    // The path as patterns see it: "/" as "\\" and case folded (the Latin-1
+    // letters included). Two paths a pattern cannot tell apart fold alike.
+    static QByteArray folded(const QByteArray &storedPath);
     bool isWildcard() const { return wildcard; }
     QString text() const { return original; }
 

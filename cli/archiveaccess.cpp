@@ -100,6 +100,25 @@ std::vector<const BigEntry *> selectEntries(const BigArchive &archive, const QSt
     return chosen;
 }
 
+bool storageOf(const BigArchive &archive, const std::vector<const BigEntry *> &chosen,
+               std::vector<EntryStorage> &storage)
+{
+    if (entryStorage(archive, chosen, storage)) {
+        for (size_t i = 0; i < chosen.size(); ++i) {
+            if (storage[i].form == EntryForm::Undecodable)
+                printError(QStringLiteral("warning: %1 %2; it is counted as stored")
+                               .arg(chosen[i]->pathText(), undecodableText()));
+        }
+        return true;
+    }
+    if (archive.compressed && !archive.keptImage())
+        printError(QStringLiteral("%1: the archive is Refp-compressed, but its data is damaged")
+                       .arg(archive.path));
+    else
+        printError(QStringLiteral("%1: cannot be read any more").arg(archive.path));
+    return false;
+}
+
 bool entryBytes(const BigArchive &archive, const BigEntry &entry, bool raw, QByteArray &out,
                 QString &problem)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bigarchive.h"
+#include "entrydata.h"
 
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,12 @@ const BigEntry *pickEntry(const BigArchive &archive, const QString &archivePath,
 // `complete` false.
 std::vector<const BigEntry *> selectEntries(const BigArchive &archive, const QString &archivePath,
                                             const QStringList &names, bool &complete);
+
+// How each of `chosen` is stored, from its Refp header (a warning for each
+// that does not decode). False, after reporting it, when the archive
+// cannot be read.
+bool storageOf(const BigArchive &archive, const std::vector<const BigEntry *> &chosen,
+               std::vector<EntryStorage> &storage);
 
 // The entry's bytes in memory (at most 2 GiB), unpacked when they are
 // Refp-compressed unless `raw`. Only whole bytes count: an entry that

@@ -115,26 +115,6 @@ std::optional<int> openForReading(VerbParser &verb, const QStringList &arguments
     return std::nullopt;
 }
 
-// How each chosen entry is stored; reports a failure to read the archive.
-bool storageOf(const BigArchive &archive, const std::vector<const BigEntry *> &chosen,
-               std::vector<EntryStorage> &storage)
-{
-    if (entryStorage(archive, chosen, storage)) {
-        for (size_t i = 0; i < chosen.size(); ++i) {
-            if (storage[i].form == EntryForm::Undecodable)
-                printError(QStringLiteral("warning: %1 %2; it is counted as stored")
-                               .arg(chosen[i]->pathText(), undecodableText()));
-        }
-        return true;
-    }
-    if (archive.compressed && !archive.keptImage())
-        printError(QStringLiteral("%1: the archive is Refp-compressed, but its data is damaged")
-                       .arg(archive.path));
-    else
-        printError(QStringLiteral("%1: cannot be read any more").arg(archive.path));
-    return false;
-}
-
 // "12.5%": how much smaller the stored bytes are than the unpacked ones.
 QString saving(quint64 stored, quint64 unpacked)
 {
