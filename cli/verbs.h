@@ -21,5 +21,7 @@ int runAdd(const QStringList &arguments);
 int runRemove(const QStringList &arguments);
 int runRename(const QStringList &arguments);
 int runTest(const QStringList &arguments);
+int runFind(const QStringList &arguments);
+int runDiff(const QStringList &arguments);
 
 } // namespace cli
