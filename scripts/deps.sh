@@ -5,7 +5,7 @@ vorland_packages=(
     cmake make g++ pkg-config
     qtbase5-dev qtbase5-dev-tools
     libpng-dev libsquish-dev zlib1g-dev liblz4-dev libfuse3-dev fuse3
-    qt5-image-formats-plugins fonts-dejavu-core
+    qt5-image-formats-plugins fonts-dejavu-core zsh
 )
 
 vorland_install_packages() {
