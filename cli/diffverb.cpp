@@ -44,19 +44,18 @@ int runDiff(const QStringList &arguments)
 {
     VerbParser verb(
         QStringLiteral("diff"),
-        QStringLiteral(
-            "Compares OLD with NEW, each an archive or a folder: the paths only\n"
-            "in one, and those whose bytes differ, in the order of the paths.\n"
-            "Entries count as extract writes them: paths joined by \"/\", bytes\n"
-            "unpacked (an entry only compressed differently is the same), the\n"
-            "first entry of a path, names extract refuses left out with a\n"
-            "warning. Where folders ignore case (Windows), so do paths. Links\n"
-            "in a folder are not followed and equal nothing.\n"
-            "Lines: \"Only in OLD: PATH\", \"Only in NEW: PATH\", \"Files differ:\n"
-            "PATH\". Exit status as diff's: 0 the same, 1 different, 2 trouble\n"
-            "(something could not be read or was left out).\n"
-            "JSON: {\"onlyInOld\", \"onlyInNew\", \"differ\": [PATH...], \"same\": N,\n"
-            "\"problems\": [TEXT...]}."));
+        QStringLiteral("Compares OLD with NEW, each an archive or a folder: the paths only\n"
+                       "in one, and those whose bytes differ, in the order of the paths.\n"
+                       "Entries count as extract writes them: paths joined by \"/\", bytes\n"
+                       "unpacked (an entry only compressed differently is the same), the\n"
+                       "first entry of a path, names extract refuses left out with a\n"
+                       "warning. Where folders ignore case (Windows), so do paths. Links\n"
+                       "in a folder are not followed and equal nothing.\n"
+                       "Lines: \"Only in OLD: PATH\", \"Only in NEW: PATH\", \"Files differ:\n"
+                       "PATH\". Exit status as diff's: 0 the same, 1 different, 2 trouble\n"
+                       "(something could not be read or was left out).\n"
+                       "JSON: {\"onlyInOld\", \"onlyInNew\", \"differ\": [PATH...], \"same\": N,\n"
+                       "\"problems\": [TEXT...]}."));
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Print JSON."));
     verb.addOption(jsonOption);
     verb.addPositional(QStringLiteral("OLD"), QStringLiteral("Archive or folder."));

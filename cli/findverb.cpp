@@ -54,20 +54,19 @@ int runFind(const QStringList &arguments)
 {
     VerbParser verb(
         QStringLiteral("find"),
-        QStringLiteral(
-            "Finds entries in several archives: every entry that a name or\n"
-            "pattern picks, in each ARCHIVE in the order given, in directory\n"
-            "order. Names and patterns ignore case and take \"/\" for \"\\\"\n"
-            "(\"*\", \"?\" and \"[...]\" as in list). With one NAME the \"--\" may\n"
-            "go: the first argument is the name, the rest are archives.\n"
-            "Each line: archive, path, unpacked size, method (stored or refp),\n"
-            "and \"wins\" for the copy a game reads with every archive loaded,\n"
-            "\"hidden\" for the others: the later archive wins (--first-wins: the\n"
-            "first), and within an archive the first entry of a path. Only\n"
-            "directories and entries' first bytes are read. Exit status 1 when\n"
-            "a name picks nothing or an archive cannot be read.\n"
-            "JSON: {\"matches\": [{\"archive\", \"path\", \"size\", \"storedSize\",\n"
-            "\"compressed\", \"wins\"}]}."));
+        QStringLiteral("Finds entries in several archives: every entry that a name or\n"
+                       "pattern picks, in each ARCHIVE in the order given, in directory\n"
+                       "order. Names and patterns ignore case and take \"/\" for \"\\\"\n"
+                       "(\"*\", \"?\" and \"[...]\" as in list). With one NAME the \"--\" may\n"
+                       "go: the first argument is the name, the rest are archives.\n"
+                       "Each line: archive, path, unpacked size, method (stored or refp),\n"
+                       "and \"wins\" for the copy a game reads with every archive loaded,\n"
+                       "\"hidden\" for the others: the later archive wins (--first-wins: the\n"
+                       "first), and within an archive the first entry of a path. Only\n"
+                       "directories and entries' first bytes are read. Exit status 1 when\n"
+                       "a name picks nothing or an archive cannot be read.\n"
+                       "JSON: {\"matches\": [{\"archive\", \"path\", \"size\", \"storedSize\",\n"
+                       "\"compressed\", \"wins\"}]}."));
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("Print JSON."));
     const QCommandLineOption firstWinsOption(
         QStringLiteral("first-wins"),
@@ -78,7 +77,8 @@ int runFind(const QStringList &arguments)
     verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archives."),
                        QStringLiteral("ARCHIVE..."));
     const int dashes = arguments.indexOf(QStringLiteral("--"));
-    if (auto done = verb.parse(dashes < 0 ? arguments : QStringList(arguments.mid(0, dashes)), 1, -1))
+    if (auto done =
+            verb.parse(dashes < 0 ? arguments : QStringList(arguments.mid(0, dashes)), 1, -1))
         return *done;
     QStringList names = verb.parser.positionalArguments();
     QStringList archives;
@@ -153,13 +153,13 @@ int runFind(const QStringList &arguments)
         for (const QString &archive : qAsConst(archives))
             shownArchives.push_back(escapedForTerminal(archive));
         for (const Match &match : matches) {
-            text += shownArchives[size_t(match.archive)] + QLatin1Char('\t') +
-                    escapedForTerminal(match.entry.pathText()) + QLatin1Char('\t') +
-                    QString::number(match.storage.unpackedSize) +
-                    (match.storage.compressed() ? QLatin1String("\trefp\t")
-                                                : QLatin1String("\tstored\t")) +
-                    (overlay.wins(match.entry) ? QLatin1String("wins\n")
-                                               : QLatin1String("hidden\n"));
+            text +=
+                shownArchives[size_t(match.archive)] + QLatin1Char('\t') +
+                escapedForTerminal(match.entry.pathText()) + QLatin1Char('\t') +
+                QString::number(match.storage.unpackedSize) +
+                (match.storage.compressed() ? QLatin1String("\trefp\t")
+                                            : QLatin1String("\tstored\t")) +
+                (overlay.wins(match.entry) ? QLatin1String("wins\n") : QLatin1String("hidden\n"));
             if (text.size() > (1 << 16)) {
                 printOut(text);
                 text.clear();

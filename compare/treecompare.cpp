@@ -69,7 +69,8 @@ public:
             }
             const int64_t got = buffer ? file.readAt(buffer.get(), n, from) : -1;
             if (got < 0)
-                problem = buffer ? QStringLiteral("cannot be read") : QStringLiteral("not enough memory");
+                problem =
+                    buffer ? QStringLiteral("cannot be read") : QStringLiteral("not enough memory");
             return got == int64_t(n) ? buffer.get() : nullptr;
         }
         const quint64 start = quint64(quint32(entry.offset)) + from;
@@ -79,7 +80,8 @@ public:
         if (read == EntryRead::Whole && size_t(piece.size()) == n)
             return piece.constData();
         EntryResult result;
-        result.kind = read == EntryRead::Truncated ? EntryResult::Truncated : EntryResult::Unreadable;
+        result.kind =
+            read == EntryRead::Truncated ? EntryResult::Truncated : EntryResult::Unreadable;
         result.present = archive->presentBytes(entry);
         problem = describeEntryResult(result, entry);
         return nullptr;
@@ -111,15 +113,14 @@ private:
 
 // Hands an item's bytes to `take` in pieces: a file a piece at a time, an
 // entry as sendEntry does. Empty, or why the bytes could not all be sent.
-QString push(const BigArchive *archive, const QString &folder,
-             const TreeItem &item, const std::function<bool(const char *, size_t)> &take,
-             bool &stopped, bool &changed)
+QString push(const BigArchive *archive, const QString &folder, const TreeItem &item,
+             const std::function<bool(const char *, size_t)> &take, bool &changed)
 {
     if (item.entry >= 0) {
         const BigEntry &entry = archive->entries[size_t(item.entry)];
         const EntryResult sent = sendEntry(*archive, entry, false, take);
-        stopped = sent.kind == EntryResult::Stopped;
-        return sent.kind == EntryResult::Done || sent.kind == EntryResult::Undecodable || stopped
+        return sent.kind == EntryResult::Done || sent.kind == EntryResult::Undecodable ||
+                       sent.kind == EntryResult::Stopped
                    ? QString()
                    : describeEntryResult(sent, entry);
     }
@@ -127,7 +128,8 @@ QString push(const BigArchive *archive, const QString &folder,
     if (!file.open(folder + QLatin1Char('/') + item.path, false))
         return file.problem();
     changed = file.identity().size != item.size;
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[std::min<quint64>(kPiece, item.size) + 1]);
+    std::unique_ptr<char[]> buffer(
+        new (std::nothrow) char[std::min<quint64>(kPiece, item.size) + 1]);
     if (!buffer)
         return QStringLiteral("not enough memory");
     for (quint64 at = 0; at < item.size; at += kPiece) {
@@ -139,10 +141,8 @@ QString push(const BigArchive *archive, const QString &folder,
             changed = true;
             return QString();
         }
-        if (!take(buffer.get(), n)) {
-            stopped = true;
+        if (!take(buffer.get(), n))
             break;
-        }
     }
     changed = changed || !file.isUnchanged();
     return QString();
@@ -167,7 +167,7 @@ TreeComparison::Verdict TreeComparison::compare(const TreeSide &a, const TreeIte
         problems.append(QStringLiteral("cannot compare %1: %2").arg(other.path, puller.problem));
         return Verdict::Failed;
     }
-    bool equal = true, stopped = false, changedFirst = false;
+    bool equal = true, changedFirst = false;
     const QString failed = push(
         first.archive, first.folder, one,
         [&](const char *p, size_t n) {
@@ -175,15 +175,15 @@ TreeComparison::Verdict TreeComparison::compare(const TreeSide &a, const TreeIte
             equal = q && std::memcmp(p, q, n) == 0;
             return equal;
         },
-        stopped, changedFirst);
+        changedFirst);
     if (!failed.isEmpty() || (!equal && !puller.problem.isEmpty())) {
         problems.append(QStringLiteral("cannot compare %1: %2")
                             .arg(one.path, failed.isEmpty() ? puller.problem : failed));
         return Verdict::Failed;
     }
     if (changedFirst || !puller.unchanged()) {
-        changed.append(QDir::cleanPath(
-            (changedFirst ? first.folder : second.folder) + QLatin1Char('/') + one.path));
+        changed.append(QDir::cleanPath((changedFirst ? first.folder : second.folder) +
+                                       QLatin1Char('/') + one.path));
         return Verdict::Failed;
     }
     return equal && puller.atEnd() ? Verdict::Same : Verdict::Differ;

@@ -25,11 +25,11 @@
 // a piece at a time; a compressed entry is unpacked whole, as cat does.
 struct TreeItem
 {
-    QString path;      // as shown: components joined by "/"
-    QString key;       // what paths compare by
-    int entry = -1;    // its archive entry, or -1 for a file on disk
-    bool file = true;  // false for a link or special file on disk
-    quint64 size = 0;  // its unpacked size, or its size when listed
+    QString path;     // as shown: components joined by "/"
+    QString key;      // what paths compare by
+    int entry = -1;   // its archive entry, or -1 for a file on disk
+    bool file = true; // false for a link or special file on disk
+    quint64 size = 0; // its unpacked size, or its size when listed
     bool compressed = false;
 };
 
