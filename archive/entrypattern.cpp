@@ -6,12 +6,24 @@ namespace {
 
 // The 8-bit character as matching sees it: "/" is "\", and a pattern folds
 // case (the Latin-1 letters included).
+struct FoldTable
+{
+    uchar of[256];
+    FoldTable()
+    {
+        for (int c = 0; c < 256; ++c) {
+            const ushort f = QChar(c).toCaseFolded().unicode();
+            of[c] = c == '/'    ? '\\'
+                    : f <= 0xFF ? uchar(f)
+                                : uchar(c); // the micro sign folds outside 8 bits
+        }
+    }
+};
+const FoldTable foldTable;
+
 inline uchar foldedByte(uchar c)
 {
-    if (c == '/')
-        return '\\';
-    const ushort f = QChar(c).toCaseFolded().unicode();
-    return f <= 0xFF ? uchar(f) : c; // the micro sign folds outside 8 bits
+    return foldTable.of[c];
 }
 
 // Where the bracket expression starting at `open` ends (the index of its
@@ -115,9 +127,14 @@ EntryPattern::EntryPattern(const QString &text, Kind kind) : original(text)
 QByteArray EntryPattern::folded(const QByteArray &storedPath)
 {
     QByteArray out(storedPath.size(), Qt::Uninitialized);
-    for (int i = 0; i < storedPath.size(); ++i)
-        out[i] = char(foldedByte(uchar(storedPath[i])));
+    fold(storedPath.constData(), size_t(storedPath.size()), out.data());
     return out;
+}
+
+void EntryPattern::fold(const char *p, size_t n, char *out)
+{
+    for (size_t i = 0; i < n; ++i)
+        out[i] = char(foldedByte(uchar(p[i])));
 }
 
 bool EntryPattern::matches(const QByteArray &storedPath) const

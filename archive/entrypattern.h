@@ -40,6 +40,8 @@ public:
     // The path as patterns see it: "/" as "\\" and case folded (the Latin-1
     // letters included). Two paths a pattern cannot tell apart fold alike.
     static QByteArray folded(const QByteArray &storedPath);
+    // The same of the `n` bytes at `p`, into `out` (room for `n`).
+    static void fold(const char *p, size_t n, char *out);
     bool isWildcard() const { return wildcard; }
     QString text() const { return original; }
 
