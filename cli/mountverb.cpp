@@ -1,10 +1,11 @@
-// mount: an archive as a read-only folder tree, through FUSE.
+// mount: an archive, or several as one, as a read-only folder tree, through FUSE.
 
 #include "verbs.h"
 
 #include "archiveaccess.h"
 #include "cliutil.h"
 #include "fusemount.h"
+#include "overlayfs.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -12,9 +13,118 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace cli {
+
+namespace {
+
+// The attribute of a file: its archive's path, made absolute, as the file
+// system names it.
+MountSource sourceOf(const QString &path)
+{
+    const QFileInfo info(path);
+    return {QFile::encodeName(info.absoluteFilePath()), info.lastModified().toMSecsSinceEpoch()};
+}
+
+// Several archives as one tree, built whole before it is mounted: the
+// archives are read and their trees built on every processor there is, and
+// laid over each other in the order given as they come.
+int mountOverlay(const QStringList &archives, const QString &point, bool raw, bool firstWins,
+                 bool foreground)
+{
+    const size_t count = size_t(archives.size());
+    std::vector<std::unique_ptr<BigArchive>> opened(count);
+    std::vector<std::unique_ptr<ArchiveFs>> trees(count);
+    const auto cache = std::make_shared<UnpackCache>(256ull << 20);
+    std::mutex lock;
+    std::condition_variable builtOne;
+    std::vector<bool> built(count);
+    size_t next = 0;
+    bool failed = false, noMemory = false;
+    const auto work = [&] {
+        std::unique_lock<std::mutex> guard(lock);
+        while (!failed && next < count) {
+            const size_t i = next++;
+            const QString path = archives[int(i)];
+            guard.unlock();
+            bool done = false, memory = true;
+            try {
+                opened[i] = std::make_unique<BigArchive>();
+                done = openArchive(path, *opened[i]);
+                if (done)
+                    trees[i] = std::make_unique<ArchiveFs>(
+                        *opened[i], raw, cache, [path](const QString &warning) {
+                            printError(path + QStringLiteral(": ") + warning);
+                        });
+            } catch (const std::bad_alloc &) {
+                done = memory = false;
+            }
+            guard.lock();
+            built[i] = done;
+            failed = failed || !done;
+            noMemory = noMemory || !memory;
+            builtOne.notify_all();
+        }
+    };
+    std::vector<std::thread> builders;
+    for (unsigned n = std::max(std::thread::hardware_concurrency(), 1u); n > 0; --n) {
+        try {
+            builders.emplace_back(work);
+        } catch (const std::system_error &) {
+            break;
+        }
+    }
+    if (builders.empty())
+        work();
+
+    OverlayFs overlay(firstWins ? Overlay::Rule::FirstWins : Overlay::Rule::LaterWins);
+    try {
+        for (size_t i = 0; i < count; ++i) {
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                builtOne.wait(guard, [&] { return built[i] || failed; });
+                if (failed)
+                    break;
+            }
+            overlay.add({archives[int(i)], opened[i].get(), trees[i].get()});
+        }
+        if (!failed)
+            overlay.finish();
+    } catch (const std::bad_alloc &) {
+        std::lock_guard<std::mutex> guard(lock);
+        noMemory = failed = true;
+    }
+    for (std::thread &builder : builders)
+        builder.join();
+    if (noMemory)
+        printError(QStringLiteral("not enough memory for the folders of %1 archives").arg(count));
+    if (failed)
+        return Failure;
+    std::vector<MountSource> sources;
+    for (const QString &path : archives)
+        sources.push_back(sourceOf(path));
+    for (const QString &warning : qAsConst(overlay.warnings))
+        printError(warning);
+    for (const auto &archive : opened)
+        archive->releaseDirectory(); // the trees hold what they need
+    flushOut();
+    QString problem;
+    const int status = serveTree(
+        overlay, sources, point, foreground, [] { return true; }, problem);
+    if (status != 0 && !problem.isEmpty())
+        printError(problem);
+    return status == 0 ? Success : Failure;
+}
+
+} // namespace
 
 int runMount(const QStringList &arguments)
 {
@@ -32,17 +142,30 @@ int runMount(const QStringList &arguments)
                        "first: a name below the root answers once it is made, a listing\n"
                        "below the root once the whole tree is. Without -f it returns once\n"
                        "the whole tree is built and its warnings said; \"fusermount3 -u\n"
-                       "MOUNTPOINT\" (or Ctrl+C with -f) unmounts."));
+                       "MOUNTPOINT\" (or Ctrl+C with -f) unmounts.\n"
+                       "With several archives, one tree of them all, as a game reads them:\n"
+                       "where two hold a path (case ignored) the later archive's copy is\n"
+                       "the file (--first-wins: the first's), and within an archive the\n"
+                       "first entry of the path; folders of the same name are one. It is\n"
+                       "built whole before it mounts. Each file gives the archive it comes\n"
+                       "from in the attribute user.vorland.archive (getfattr -n\n"
+                       "user.vorland.archive FILE)."));
     const QCommandLineOption foregroundOption({QStringLiteral("f"), QStringLiteral("foreground")},
                                               QStringLiteral("Stay in the foreground."));
     const QCommandLineOption rawOption(QStringLiteral("raw"),
                                        QStringLiteral("Show compressed entries as stored."));
-    verb.addOptions({foregroundOption, rawOption});
-    verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archive."));
-    verb.addPositional(QStringLiteral("MOUNTPOINT"), QStringLiteral("Folder to mount it at."));
-    if (auto done = verb.parse(arguments, 2, 2))
+    const QCommandLineOption firstWinsOption(
+        QStringLiteral("first-wins"),
+        QStringLiteral("The first archive that holds a path wins, not the last."));
+    verb.addOptions({foregroundOption, rawOption, firstWinsOption});
+    verb.addPositional(QStringLiteral("ARCHIVE"), QStringLiteral("BIG archives."),
+                       QStringLiteral("ARCHIVE..."));
+    verb.addPositional(QStringLiteral("MOUNTPOINT"), QStringLiteral("Folder to mount them at."));
+    if (auto done = verb.parse(arguments, 2, -1))
         return *done;
-    const QStringList paths = verb.parser.positionalArguments();
+    QStringList paths = verb.parser.positionalArguments();
+    const QStringList archives = paths.mid(0, paths.size() - 1);
+    paths = QStringList{archives.first(), paths.last()};
     if (!QFileInfo(paths[1]).isDir()) {
         printError(QStringLiteral("%1 is not a folder").arg(paths[1]));
         return Failure;
@@ -61,6 +184,11 @@ int runMount(const QStringList &arguments)
         printError(QStringLiteral("%1 is a mount point already").arg(paths[1]));
         return Failure;
     }
+    const bool raw = verb.parser.isSet(rawOption);
+    const bool foreground = verb.parser.isSet(foregroundOption);
+    if (archives.size() > 1)
+        return mountOverlay(archives, paths[1], raw, verb.parser.isSet(firstWinsOption),
+                            foreground);
     BigArchive archive;
     if (!openArchive(paths[0], archive))
         return Failure;
@@ -69,8 +197,8 @@ int runMount(const QStringList &arguments)
     // root's children are there before it mounts; the rest of the tree is
     // built while it answers.
     ArchiveFs fs(
-        archive, verb.parser.isSet(rawOption), 256ull << 20,
-        [](const QString &warning) { printError(warning); }, ArchiveFs::Build::Later);
+        archive, raw, 256ull << 20, [](const QString &warning) { printError(warning); },
+        ArchiveFs::Build::Later);
     flushOut();
     const auto finish = [&] {
         try {
@@ -85,8 +213,7 @@ int runMount(const QStringList &arguments)
         return true;
     };
     QString problem;
-    const int status = serveArchive(fs, QFileInfo(paths[0]).lastModified().toMSecsSinceEpoch(),
-                                    paths[1], verb.parser.isSet(foregroundOption), finish, problem);
+    const int status = serveTree(fs, {sourceOf(paths[0])}, paths[1], foreground, finish, problem);
     if (status != 0 && !problem.isEmpty())
         printError(problem);
     return status == 0 ? Success : Failure;

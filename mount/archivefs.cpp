@@ -72,20 +72,37 @@ constexpr size_t kAhead = 8;
 
 } // namespace
 
+void ArchiveFs::appendShownName(std::string &out, const char *name, size_t length)
+{
+    appendUtf8(out, name, length);
+}
+
+bool ArchiveFs::shows(const QByteArray &path)
+{
+    return accepted(path);
+}
+
 ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, Report report,
                      Build when)
-    : archive(archive), raw(raw), report(std::move(report)), cacheBudget(cacheBytes)
+    : ArchiveFs(archive, raw, std::make_shared<UnpackCache>(cacheBytes), std::move(report), when)
+{
+}
+
+ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, std::shared_ptr<UnpackCache> cache,
+                     Report report, Build when)
+    : archive(archive), raw(raw), report(std::move(report)), cache(std::move(cache)),
+      cacheKeys(this->cache->newOwner())
 {
     // Entries come from the file whose directory was read, whatever becomes
     // of its name.
     if (!archive.keptImage() && archive.file())
         fd = archive.file()->handle();
-    buildRoot();
+    buildRoot(when == Build::Later);
     if (when == Build::Now)
         build();
 }
 
-void ArchiveFs::buildRoot()
+void ArchiveFs::buildRoot(bool later)
 {
     // One pass over the paths: the root's folders (the first components of
     // the names extract accepts), the names that may be its files, and how
@@ -131,9 +148,18 @@ void ArchiveFs::buildRoot()
     size_t room = 1024;
     while (room < 2 * (entries.size() + entries.size() / 16))
         room *= 2;
-    nameTable.reserve(largetable::room(room, sizeof(nameTable[0])));
-    names.reserve(largetable::room(nameRoom, 1));
-    nodes.reserve(largetable::room(nodeRoom, sizeof(Node)));
+    // Built at once, the tree has no readers to keep still, and grows as
+    // it needs: one of many small trees would take whole large pages it
+    // leaves nearly empty.
+    if (later) {
+        nameTable.reserve(largetable::room(room, sizeof(nameTable[0])));
+        names.reserve(largetable::room(nameRoom, 1));
+        nodes.reserve(largetable::room(nodeRoom, sizeof(Node)));
+    } else {
+        // A file for each entry and a folder for every 16, names of ASCII.
+        names.reserve(1 + pathBytes + 4 * entries.size());
+        nodes.reserve(1 + entries.size() + entries.size() / 16);
+    }
     nameTable.assign(room, 0);
     names += '\0';
     nodes.push_back(Node());
@@ -282,6 +308,7 @@ void ArchiveFs::build()
         builtOne.notify_all();
         throw;
     }
+    lastSuffix = {};
     {
         std::lock_guard<std::mutex> guard(buildLock);
         built.store(true, std::memory_order_release);
@@ -416,9 +443,13 @@ int ArchiveFs::addFile(int folder, std::string &name, int entry, bool &renamed)
     int file = add(folder, name.data(), name.size(), entry);
     renamed = file < 0;
     if (renamed) {
+        // The search for a free "~N" goes on where the last one for this
+        // name stopped: a name taken again and again costs no more each time.
         const std::string wanted = name;
-        for (int n = 1; file < 0; ++n) {
-            name = wanted + "~" + std::to_string(n);
+        std::string key(reinterpret_cast<const char *>(&folder), sizeof folder);
+        int &n = lastSuffix[key += wanted];
+        while (file < 0) {
+            name = wanted + "~" + std::to_string(++n);
             file = add(folder, name.data(), name.size(), entry);
         }
     }
@@ -454,13 +485,13 @@ uint64_t ArchiveFs::learn(int index) const
     uint64_t expected = 0;
     if (learnedOf(index).compare_exchange_strong(expected, known, std::memory_order_acq_rel) &&
         report) {
-        if (found.compressed() && found.unpackedSize + present > cacheBudget)
+        if (found.compressed() && found.unpackedSize + present > cache->budget())
             report(QStringLiteral("%1 unpacks to %2 bytes, more than the mount's cache of "
                                   "%3 holds beside the %4 it is unpacked from: it cannot be "
                                   "read (EFBIG)")
                        .arg(pathOf(index))
                        .arg(found.unpackedSize)
-                       .arg(cacheBudget)
+                       .arg(cache->budget())
                        .arg(present));
         if (found.form == EntryForm::Undecodable)
             report(QStringLiteral("%1 %2: it is shown as stored")
@@ -482,12 +513,6 @@ uint64_t ArchiveFs::storedOffset(int index) const
     return uint64_t(quint32(entryOf(index).offset));
 }
 
-void ArchiveFs::use(int index)
-{
-    Cached &entry = cache[index];
-    recent.splice(recent.begin(), recent, entry.place);
-}
-
 std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error)
 {
     const Storage node = storage(file);
@@ -495,72 +520,31 @@ std::shared_ptr<const ArchiveFs::Bytes> ArchiveFs::unpacked(int file, int &error
     const BigEntry entry = entryOf(file);
     const uint64_t length = archive.presentBytes(entry);
     const uint64_t need = node.size + length;
-    if (need > cacheBudget) {
+    if (need > cache->budget()) {
         error = EFBIG;
         return nullptr;
     }
-    std::unique_lock<std::mutex> guard(cacheLock);
-    // One unpacking per entry: a second opener waits for the first.
-    for (;;) {
-        const auto found = cache.find(file);
-        if (found != cache.end()) {
-            use(file);
-            return found->second.bytes;
-        }
-        if (unpacking.count(file) == 0)
-            break;
-        unpackedOne.wait(guard);
-    }
-    // Room for it: the least recently used that no open file holds go.
-    for (auto it = recent.end(); it != recent.begin() && alive + reserved + need > cacheBudget;) {
-        --it;
-        if (cache[*it].bytes.use_count() == 1) {
-            cache.erase(*it);
-            it = recent.erase(it);
-        }
-    }
-    if (alive + reserved + need > cacheBudget) {
-        error = ENOMEM;
-        return nullptr;
-    }
-    reserved += need;
-    unpacking[file] = true;
-    guard.unlock();
-
-    // Unpacked without the lock, so that other files go on being read. No
-    // valid stream is more than a quarter larger than what it unpacks to: a
-    // longer one is damage, and is not read into memory.
-    std::shared_ptr<Bytes> bytes;
-    std::unique_ptr<char[]> stored(
-        length <= node.size + node.size / 4 + 64 ? new (std::nothrow) char[length] : nullptr);
-    if (stored && readStored(entry, 0, length, stored.get()) == int64_t(length) &&
-        GfxCoreCodec::unpackedSize(stored.get(), length) == node.size) {
-        std::unique_ptr<Bytes> made(new (std::nothrow) Bytes);
-        if (made)
-            made->data.reset(new (std::nothrow) char[node.size]);
-        if (made && made->data &&
-            GfxCoreCodec::unpack(stored.get(), length, made->data.get(), node.size)) {
+    return cache->get(
+        cacheKeys | uint32_t(file), need,
+        [&]() -> std::unique_ptr<Bytes> {
+            // No valid stream is more than a quarter larger than what it
+            // unpacks to: a longer one is damage, and is not read into memory.
+            std::unique_ptr<char[]> stored(length <= node.size + node.size / 4 + 64
+                                               ? new (std::nothrow) char[length]
+                                               : nullptr);
+            if (!stored || readStored(entry, 0, length, stored.get()) != int64_t(length) ||
+                GfxCoreCodec::unpackedSize(stored.get(), length) != node.size)
+                return nullptr;
+            std::unique_ptr<Bytes> made(new (std::nothrow) Bytes);
+            if (made)
+                made->data.reset(new (std::nothrow) char[node.size]);
+            if (!made || !made->data ||
+                !GfxCoreCodec::unpack(stored.get(), length, made->data.get(), node.size))
+                return nullptr;
             made->size = node.size;
-            alive += node.size;
-            bytes.reset(made.release(), [this](Bytes *b) {
-                alive -= b->size;
-                delete b;
-            });
-        }
-    }
-    stored.reset();
-
-    guard.lock();
-    reserved -= need;
-    unpacking.erase(file);
-    if (bytes) {
-        recent.push_front(file);
-        cache[file] = Cached{bytes, recent.begin()};
-    }
-    guard.unlock();
-    unpackedOne.notify_all();
-    error = EIO;
-    return bytes;
+            return made;
+        },
+        error);
 }
 
 int64_t ArchiveFs::read(int file, const Bytes *unpackedBytes, char *out, uint64_t size,

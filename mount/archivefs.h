@@ -2,6 +2,8 @@
 
 #include "bigarchive.h"
 #include "largetable.h"
+#include "mountedtree.h"
+#include "unpackcache.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,7 +12,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,13 +45,11 @@
 //
 // Stored bytes are read from the archive on every read; compressed entries
 // are unpacked on first use, once however many open them at the same time,
-// and kept in a cache bounded in bytes, the least recently used going
-// first. The bound holds for every unpacked byte alive, those of open files
-// included, and for the stored copies that entries are being unpacked from:
-// an entry larger, with its stored copy, than the whole cache cannot be read
-// (EFBIG), and one that does not fit beside the files open now waits for
-// none and gives ENOMEM. Everything is safe to call from several threads at once.
-class ArchiveFs
+// into an UnpackCache, which may be shared with other trees. Its bound
+// counts the stored copies that entries are being unpacked from too: an
+// entry larger, with its stored copy, than the whole cache cannot be read
+// (EFBIG). Everything is safe to call from several threads at once.
+class ArchiveFs final : public MountedTree
 {
 public:
     using Report = std::function<void(const QString &)>;
@@ -63,8 +62,11 @@ public:
 
     // The archive must stay open, unchanged, as long as this object lives;
     // its directory is needed only until the tree is built (releaseDirectory()).
-    ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes = 256ull << 20,
+    ArchiveFs(const BigArchive &archive, bool raw, std::shared_ptr<UnpackCache> cache,
               Report report = {}, Build when = Build::Now);
+    // With a cache of its own, of `cacheBytes`.
+    explicit ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes = 256ull << 20,
+                       Report report = {}, Build when = Build::Now);
     ~ArchiveFs();
 
     // The rest of the tree, for one made with Build::Later, and `warnings`.
@@ -72,48 +74,31 @@ public:
     // below the root's children exists.
     void build();
 
-    // The child of `folder` named `name`, or -1.
-    int child(int folder, const char *name) const;
-    bool exists(int index) const
+    int child(int folder, const char *name) const override;
+    bool exists(int index) const override
     {
         return index >= 0 &&
                (index < rootEnd || size_t(index) < made.load(std::memory_order_acquire) ||
                 (complete() && size_t(index) < nodes.size()));
     }
     int nodeCount() const { return complete() ? int(nodes.size()) : rootEnd; }
-    // A node's name (UTF-8), folder, parent (-1 for the root) and children.
-    // For a node that exists.
-    const char *name(int index) const { return names.data() + nodes[size_t(index)].name; }
-    bool isFolder(int index) const { return nodes[size_t(index)].entry < 0; }
-    int parent(int index) const { return nodes[size_t(index)].parent; }
-    const int *children(int folder, size_t &count) const;
-    // How a file reads: unpacked on reading or not, and its size.
-    struct Storage
-    {
-        bool compressed = false;
-        uint64_t size = 0;
-    };
-    Storage storage(int index) const;
-    // Where a stored file's bytes stand in the archive file, for copies the
-    // kernel makes (splice); -1 when they are not in a file (a kept image,
-    // or a compressed file).
-    int fileDescriptor() const { return fd; }
-    uint64_t storedOffset(int index) const;
-
-    struct Bytes
-    {
-        std::unique_ptr<char[]> data;
-        uint64_t size = 0;
-    };
-    // The unpacked bytes of a compressed file, shared with the cache; a
-    // file being read holds them, so eviction never takes them from it.
-    // Null when they cannot be unpacked, with `error` set: EIO (damaged),
-    // EFBIG (larger than the cache), ENOMEM (no room now).
-    std::shared_ptr<const Bytes> unpacked(int index, int &error);
-    // Reads `size` bytes of file `index` at `offset` into `out`, from
-    // `unpacked` for a compressed file: the number read, or -errno (EIO for
-    // an entry that cannot be read).
-    int64_t read(int index, const Bytes *unpacked, char *out, uint64_t size, uint64_t offset) const;
+    const char *name(int index) const override { return names.data() + nodes[size_t(index)].name; }
+    bool isFolder(int index) const override { return nodes[size_t(index)].entry < 0; }
+    int parent(int index) const override { return nodes[size_t(index)].parent; }
+    const int *children(int folder, size_t &count) const override;
+    Storage storage(int index) const override;
+    int source(int) const override { return 0; }
+    int fileDescriptor(int) const override { return fd; }
+    uint64_t storedOffset(int index) const override;
+    std::shared_ptr<const Bytes> unpacked(int index, int &error) override;
+    int64_t read(int index, const Bytes *unpacked, char *out, uint64_t size,
+                 uint64_t offset) const override;
+    // The directory entry a file shows, by its number in the archive.
+    int entryIndex(int index) const { return nodes[size_t(index)].entry; }
+    // A stored name as the tree shows it, appended to `out`.
+    static void appendShownName(std::string &out, const char *name, size_t length);
+    // Whether the tree shows an entry of this path at all.
+    static bool shows(const QByteArray &path);
 
     QStringList warnings;
 
@@ -130,8 +115,8 @@ private:
     };
     // The root's children (Build::Later's first step), and the room that
     // the rest of the tree will take, so that nothing the root's listing
-    // reads moves while build() runs.
-    void buildRoot();
+    // reads moves while build() runs: in whole large pages when `later`.
+    void buildRoot(bool later);
     // True once build() has finished, or made every folder; waits for that
     // while it runs, and false when it failed first.
     bool complete() const { return reached(built); }
@@ -154,7 +139,6 @@ private:
     // Asks the processor for the slot of the file `path` in `folder`, to come.
     void prefetchSlot(int folder, const QByteArray &path) const;
     uint64_t slotFor(int node, const char *name, size_t length) const;
-    void use(int index); // moves a cached file to the front; the lock is held
     uint64_t learn(int index) const;
     // A file's entry, without its path.
     BigEntry entryOf(int index) const
@@ -190,6 +174,8 @@ private:
     std::vector<int> rootChildren, rootByName;
     std::vector<int> rootFiles;        // in directory order, for build()'s warnings
     std::vector<bool> rootFileRenamed; // the same
+    // While building: the last "~N" given for each (folder, name) taken.
+    std::unordered_map<std::string, int> lastSuffix;
     std::atomic<bool> built{false};
     // Set by build() once every folder is made, from when names below the
     // root are looked up while it adds the files; nodes below `made` are
@@ -200,17 +186,6 @@ private:
     mutable std::mutex buildLock;
     mutable std::condition_variable builtOne;
 
-    std::mutex cacheLock;
-    std::condition_variable unpackedOne;
-    uint64_t cacheBudget;
-    uint64_t reserved = 0;          // for unpacking under way
-    std::atomic<uint64_t> alive{0}; // every unpacked byte not yet freed
-    std::unordered_map<int, bool> unpacking;
-    std::list<int> recent; // most recently used first
-    struct Cached
-    {
-        std::shared_ptr<const Bytes> bytes;
-        std::list<int>::iterator place;
-    };
-    std::unordered_map<int, Cached> cache;
+    std::shared_ptr<UnpackCache> cache;
+    const uint64_t cacheKeys; // this tree's part of the cache's keys
 };

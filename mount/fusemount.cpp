@@ -5,6 +5,7 @@
 
 #include <fuse_lowlevel.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -21,10 +22,19 @@ namespace {
 // Nothing ever changes: the kernel may keep names, attributes and data.
 constexpr double kForever = 86400;
 
+// Where each file says it comes from.
+constexpr char kOrigin[] = "user.vorland.archive";
+
+struct timespec timeOf(qint64 milliseconds)
+{
+    return {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
+}
+
 struct Served
 {
-    ArchiveFs *fs;
-    struct timespec modified;
+    MountedTree *fs;
+    const std::vector<MountSource> *sources;
+    struct timespec newest; // the folders' time
     uid_t user;
     gid_t group;
 };
@@ -49,13 +59,13 @@ bool valid(const Served &s, fuse_ino_t inode)
 struct Handle
 {
     int node;
-    std::shared_ptr<const ArchiveFs::Bytes> bytes;
+    std::shared_ptr<const MountedTree::Bytes> bytes;
 };
 
 void fill(const Served &s, int index, struct stat *st)
 {
     const bool folder = s.fs->isFolder(index);
-    const ArchiveFs::Storage node = folder ? ArchiveFs::Storage() : s.fs->storage(index);
+    const MountedTree::Storage node = folder ? MountedTree::Storage() : s.fs->storage(index);
     std::memset(st, 0, sizeof *st);
     st->st_ino = ino_t(index) + 1;
     st->st_mode = folder ? S_IFDIR | 0555 : S_IFREG | 0444;
@@ -65,7 +75,8 @@ void fill(const Served &s, int index, struct stat *st)
     st->st_size = off_t(node.size);
     st->st_blksize = 1 << 20;
     st->st_blocks = blkcnt_t((node.size + 511) / 512);
-    st->st_atim = st->st_mtim = st->st_ctim = s.modified;
+    st->st_atim = st->st_mtim = st->st_ctim =
+        folder ? s.newest : timeOf((*s.sources)[size_t(s.fs->source(index))].modified);
 }
 
 struct fuse_entry_param entryOf(const Served &s, int index)
@@ -204,18 +215,18 @@ void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset,
 {
     const Served &s = served(request);
     const auto *handle = reinterpret_cast<const Handle *>(uintptr_t(info->fh));
-    const ArchiveFs::Storage node = s.fs->storage(handle->node);
+    const MountedTree::Storage node = s.fs->storage(handle->node);
     const uint64_t at = uint64_t(offset);
     const size_t n = at >= node.size ? 0 : size_t(std::min<uint64_t>(size, node.size - at));
     struct stat archive;
-    if (!node.compressed && s.fs->fileDescriptor() >= 0 && n > 0 &&
-        ::fstat(s.fs->fileDescriptor(), &archive) == 0 &&
+    if (!node.compressed && s.fs->fileDescriptor(handle->node) >= 0 && n > 0 &&
+        ::fstat(s.fs->fileDescriptor(handle->node), &archive) == 0 &&
         quint64(archive.st_size) >= s.fs->storedOffset(handle->node) + at + n) {
         // Straight from the archive file into the kernel's buffer. (An
         // archive that shrank is read below, and fails whole.)
         struct fuse_bufvec data = FUSE_BUFVEC_INIT(n);
         data.buf[0].flags = fuse_buf_flags(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
-        data.buf[0].fd = s.fs->fileDescriptor();
+        data.buf[0].fd = s.fs->fileDescriptor(handle->node);
         data.buf[0].pos = off_t(s.fs->storedOffset(handle->node) + at);
         fuse_reply_data(request, &data, FUSE_BUF_SPLICE_MOVE);
         return;
@@ -228,6 +239,44 @@ void readFile(fuse_req_t request, fuse_ino_t, size_t size, off_t offset,
         fuse_reply_buf(request, buffer.data(), size_t(got));
 }
 
+// The one attribute: a file's archive. A size of 0 asks only its length.
+void getAttribute(fuse_req_t request, fuse_ino_t inode, const char *name, size_t size)
+{
+    const Served &s = served(request);
+    if (!valid(s, inode)) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    const int index = nodeOf(inode);
+    if (s.fs->isFolder(index) || std::strcmp(name, kOrigin) != 0) {
+        fuse_reply_err(request, ENODATA);
+        return;
+    }
+    const QByteArray &path = (*s.sources)[size_t(s.fs->source(index))].path;
+    if (size == 0)
+        fuse_reply_xattr(request, size_t(path.size()));
+    else if (size < size_t(path.size()))
+        fuse_reply_err(request, ERANGE);
+    else
+        fuse_reply_buf(request, path.constData(), size_t(path.size()));
+}
+
+void listAttributes(fuse_req_t request, fuse_ino_t inode, size_t size)
+{
+    const Served &s = served(request);
+    if (!valid(s, inode)) {
+        fuse_reply_err(request, ENOENT);
+        return;
+    }
+    const size_t length = s.fs->isFolder(nodeOf(inode)) ? 0 : sizeof kOrigin;
+    if (size == 0)
+        fuse_reply_xattr(request, length);
+    else if (size < length)
+        fuse_reply_err(request, ERANGE);
+    else
+        fuse_reply_buf(request, kOrigin, length);
+}
+
 void releaseFile(fuse_req_t request, fuse_ino_t, struct fuse_file_info *info)
 {
     delete reinterpret_cast<Handle *>(uintptr_t(info->fh));
@@ -236,11 +285,13 @@ void releaseFile(fuse_req_t request, fuse_ino_t, struct fuse_file_info *info)
 
 } // namespace
 
-int serveArchive(ArchiveFs &fs, qint64 modified, const QString &mountPoint, bool foreground,
-                 const std::function<bool()> &finish, QString &problem)
+int serveTree(MountedTree &tree, const std::vector<MountSource> &sources, const QString &mountPoint,
+              bool foreground, const std::function<bool()> &finish, QString &problem)
 {
-    Served s{
-        &fs, {time_t(modified / 1000), long(modified % 1000) * 1000000L}, ::getuid(), ::getgid()};
+    qint64 newest = 0;
+    for (const MountSource &source : sources)
+        newest = std::max(newest, source.modified);
+    Served s{&tree, &sources, timeOf(newest), ::getuid(), ::getgid()};
     struct fuse_lowlevel_ops operations = {};
     operations.init = initialise;
     operations.lookup = lookUp;
@@ -250,6 +301,13 @@ int serveArchive(ArchiveFs &fs, qint64 modified, const QString &mountPoint, bool
     operations.open = openFile;
     operations.read = readFile;
     operations.release = releaseFile;
+    // Only a tree of several archives has something to say: each attribute
+    // asked for is a round trip (ls -l asks for one file by file), and
+    // without these the kernel stops asking after the first.
+    if (sources.size() > 1) {
+        operations.getxattr = getAttribute;
+        operations.listxattr = listAttributes;
+    }
 
     // Mounted read-only: the kernel itself answers every change with EROFS.
     char program[] = "vorland-cli";

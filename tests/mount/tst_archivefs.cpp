@@ -1,17 +1,24 @@
 // The mount's tree without FUSE: the root listed before the rest is built,
-// what it allows itself to unpack, and what a read gives once the archive
-// has changed under it.
+// what it allows itself to unpack, alone and with a cache shared, what a
+// read gives once the archive has changed under it, and several archives
+// laid over each other.
 
 #include "archivefs.h"
 #include "bigarchive.h"
 #include "bigbuilder.h"
 #include "gfxcorecodec.h"
+#include "overlayfs.h"
 #include "testdata.h"
 
 #include <QtTest>
 
 #include <cerrno>
+#include <functional>
+#include <memory>
 #include <thread>
+
+using Archives = QVector<QVector<SampleEntry>>;
+Q_DECLARE_METATYPE(Archives)
 
 class TestArchiveFs : public QObject
 {
@@ -23,6 +30,8 @@ private slots:
     void namesBelowTheRootWhileTheTreeIsBuilt();
     void unpackedBytesStayWithinTheCache();
     void aShrunkArchiveReadsAsAnError();
+    void overlaid_data();
+    void overlaid();
 
 private:
     QTemporaryDir dir;
@@ -180,6 +189,23 @@ void TestArchiveFs::unpackedBytesStayWithinTheCache()
     QCOMPARE(error, EFBIG);
     ArchiveFs room(archive, false, 5000 + stored, [](const QString &) {});
     QVERIFY(room.unpacked(room.child(0, "a"), error));
+
+    // Trees that share a cache share its bound, and keep their files apart:
+    // node 1 of each is "a", with other bytes.
+    const QString otherPath = dir.filePath("d.big");
+    QVERIFY(writeFile(otherPath, makeBig({{"a", text.mid(1000, 5000), true}})));
+    BigArchive other;
+    QCOMPARE(other.open(otherPath), BigArchive::Status::Ok);
+    const auto shared = std::make_shared<UnpackCache>(8000);
+    ArchiveFs one(archive, false, shared), two(other, false, shared);
+    auto held = one.unpacked(one.child(0, "a"), error);
+    QVERIFY(held);
+    QVERIFY(!two.unpacked(two.child(0, "a"), error));
+    QCOMPARE(error, ENOMEM);
+    held.reset();
+    const auto theirs = two.unpacked(two.child(0, "a"), error);
+    QVERIFY(theirs);
+    QCOMPARE(QByteArray(theirs->data.get(), int(theirs->size)), text.mid(1000, 5000));
 }
 
 void TestArchiveFs::aShrunkArchiveReadsAsAnError()
@@ -202,6 +228,84 @@ void TestArchiveFs::aShrunkArchiveReadsAsAnError()
     QCOMPARE(later.warnings.size(), 2);
     QVERIFY(later.warnings[0].startsWith("x reaches past the end of the archive: only 49964 of "
                                          "its 100000 bytes exist"));
+}
+
+// Each file of the overlay as "path=bytes@archive", in listing order, then
+// each warning.
+void TestArchiveFs::overlaid_data()
+{
+    QTest::addColumn<Archives>("archives");
+    QTest::addColumn<bool>("firstWins");
+    QTest::addColumn<QStringList>("expected");
+    const Archives twoSpellings{{{"data\\ini\\w.ini", "a", true}, {"data\\b.txt", "b"}},
+                                {{"DATA\\INI\\W.INI", "b"}, {"Data\\c.txt", "c"}}};
+    QTest::newRow("the later wins, case folded")
+        << twoSpellings << false
+        << QStringList{"data/ini/W.INI=b@1", "data/b.txt=b@0", "data/c.txt=c@1"};
+    QTest::newRow("--first-wins") << twoSpellings << true
+                                  << QStringList{"data/ini/w.ini=a@0", "data/b.txt=b@0",
+                                                 "data/c.txt=c@1"};
+    // In directory order, where the tree lists "A" before "a".
+    QTest::newRow("within an archive, the first entry")
+        << Archives{{{"A\\x", "1"}, {"a\\y", "2"}, {"a\\x", "3"}, {"A\\y", "4"}, {"z", "5"}},
+                    {{"Z", "6"}}}
+        << false << QStringList{"A/x=1@0", "A/y=2@0", "Z=6@1"};
+    QTest::newRow("a folder keeps its name against a file")
+        << Archives{{{"readme", "file"}}, {{"README\\note", "n"}}, {{"readme", "later"}}} << false
+        << QStringList{"README/note=n@1", "readme~1=later@2",
+                       "<0>: readme is shown as readme~1: its name is taken",
+                       "<2>: readme is shown as readme~1: its name is taken"};
+    QTest::newRow("refused in one archive, fine in another")
+        << Archives{{{"data\\x.ini", "fine"}}, {{"data/x.ini", "refused"}, {"..\\y", "no"}}}
+        << false
+        << QStringList{"data/x.ini=fine@0",
+                       "<1>: left out data/x.ini: extract would refuse its name",
+                       "<1>: left out ..\\y: extract would refuse its name"};
+}
+
+void TestArchiveFs::overlaid()
+{
+    QFETCH(Archives, archives);
+    QFETCH(bool, firstWins);
+    QFETCH(QStringList, expected);
+    std::vector<std::unique_ptr<BigArchive>> opened;
+    std::vector<std::unique_ptr<ArchiveFs>> trees;
+    OverlayFs fs(firstWins ? Overlay::Rule::FirstWins : Overlay::Rule::LaterWins);
+    const auto cache = std::make_shared<UnpackCache>(1 << 20);
+    for (int i = 0; i < archives.size(); ++i) {
+        const QString path = dir.filePath(QString("layer%1.big").arg(i));
+        QVERIFY(writeFile(path, makeBig(archives[i])));
+        opened.push_back(std::make_unique<BigArchive>());
+        QCOMPARE(opened.back()->open(path), BigArchive::Status::Ok);
+        trees.push_back(std::make_unique<ArchiveFs>(*opened.back(), false, cache));
+        fs.add({QString("<%1>").arg(i), opened.back().get(), trees.back().get()});
+    }
+    fs.finish();
+
+    QStringList got;
+    std::function<void(int, const QString &)> walk = [&](int folder, const QString &prefix) {
+        size_t count = 0;
+        const int *children = fs.children(folder, count);
+        for (size_t i = 0; i < count; ++i) {
+            const int node = children[i];
+            const QString path = prefix + QString::fromUtf8(fs.name(node));
+            QCOMPARE(fs.child(folder, fs.name(node)), node);
+            QCOMPARE(fs.parent(node), folder);
+            if (fs.isFolder(node)) {
+                walk(node, path + "/");
+                continue;
+            }
+            int error = 0;
+            const auto bytes = fs.storage(node).compressed ? fs.unpacked(node, error) : nullptr;
+            QByteArray read(int(fs.storage(node).size), '\0');
+            QCOMPARE(fs.read(node, bytes.get(), read.data(), uint64_t(read.size()), 0),
+                     int64_t(read.size()));
+            got << QString("%1=%2@%3").arg(path, QString::fromLatin1(read)).arg(fs.source(node));
+        }
+    };
+    walk(0, QString());
+    QCOMPARE(fs.child(0, "no such name"), -1);
+    QCOMPARE(got + fs.warnings, expected);
 }
 
 QTEST_GUILESS_MAIN(TestArchiveFs)

@@ -1,8 +1,9 @@
 // vorland-cli mount, through the kernel: an archive made by our own writer
 // (plain and whole-file compressed, a compressed entry, nested folders, a
 // name taken twice and a refused name) read back file by file against
-// vorland-cli cat, then unmounted; and a mount in the foreground ended by a
-// signal, as Ctrl+C does. Without FUSE it is skipped, saying why.
+// vorland-cli cat, then unmounted; three archives mounted as one; and a
+// mount in the foreground ended by a signal, as Ctrl+C does. Without FUSE
+// it is skipped, saying why.
 
 #include "bigbuilder.h"
 #include "clirunner.h"
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 class TestMount : public QObject
@@ -25,6 +27,8 @@ private slots:
     void initTestCase();
     void mounted_data();
     void mounted();
+    void overlaid_data();
+    void overlaid();
     void aSignalUnmounts_data();
     void aSignalUnmounts();
 };
@@ -160,6 +164,82 @@ void TestMount::mounted()
 
     QCOMPARE(QProcess::execute("fusermount3", {"-u", point}), 0);
     QVERIFY(!isMounted(point));
+}
+
+void TestMount::overlaid_data()
+{
+    QTest::addColumn<bool>("firstWins");
+    QTest::addColumn<QByteArray>("weapon");
+    QTest::addColumn<QString>("weaponFrom");
+    QTest::newRow("the later wins") << false << text << "c.big";
+    QTest::newRow("--first-wins") << true << QByteArray("base") << "a.big";
+}
+
+// Three archives as one tree: the winner's bytes, where each file comes
+// from, a name one archive spells so that it is refused while another's is
+// fine, and an archive that shrinks while mounted.
+void TestMount::overlaid()
+{
+    QFETCH(bool, firstWins);
+    QFETCH(QByteArray, weapon);
+    QFETCH(QString, weaponFrom);
+    QTemporaryDir dir;
+    const QList<QPair<QString, QByteArray>> archives{
+        {"a.big", makeBig({{"data\\ini\\weapon.ini", "base"},
+                           {"data\\art\\logo.tga", noise},
+                           {"data\\art\\sky.tga", noise}})},
+        {"b.big", makeBig({{"Data\\INI\\Weapon.ini", "mod b", true}, {"data\\ini\\x.ini", "x"}})},
+        {"c.big", makeBig({{"DATA\\ini\\WEAPON.INI", text, true}, {"data\\ini/x.ini", "c's x"}})}};
+    QStringList arguments{"mount"};
+    if (firstWins)
+        arguments << "--first-wins";
+    for (const auto &archive : archives) {
+        QVERIFY(writeFile(dir.filePath(archive.first), archive.second));
+        arguments << dir.filePath(archive.first);
+    }
+    const QString point = dir.filePath("mnt");
+    QVERIFY(QDir().mkpath(point));
+    Mounted guard{point};
+    const CliRun mount = runCli(arguments << point);
+    QVERIFY2(mount.exitCode == 0, mount.err.constData());
+    QCOMPARE(mount.err.count('\n'), 1);
+    QVERIFY(mount.err.contains("c.big: left out data\\ini/x.ini: extract would refuse its name"));
+
+    QCOMPARE(QDir(point + "/data/ini").entryList(QDir::Files, QDir::Name),
+             (QStringList{firstWins ? "weapon.ini" : "WEAPON.INI", "x.ini"}));
+    const QList<std::tuple<QString, QByteArray, QString>> files{
+        {firstWins ? "data/ini/weapon.ini" : "data/ini/WEAPON.INI", weapon, weaponFrom},
+        {"data/ini/x.ini", "x", "b.big"},
+        {"data/art/logo.tga", noise, "a.big"}};
+    for (const auto &[name, bytes, from] : files) {
+        const QString path = point + "/" + name;
+        QFile f(path);
+        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(name));
+        QVERIFY2(f.readAll() == bytes, qPrintable(name));
+        char origin[4096];
+        const ssize_t n = ::getxattr(QFile::encodeName(path).constData(), "user.vorland.archive",
+                                     origin, sizeof origin);
+        QCOMPARE(QByteArray(origin, int(qMax<ssize_t>(n, 0))),
+                 QFile::encodeName(QFileInfo(dir.filePath(from)).absoluteFilePath()));
+    }
+    errno = 0;
+    char none[16];
+    QCOMPARE(::getxattr(QFile::encodeName(point + "/data").constData(), "user.vorland.archive",
+                        none, sizeof none),
+             ssize_t(-1));
+    QCOMPARE(errno, ENODATA);
+
+    // The pictures' archive loses its end: reading one not read yet fails,
+    // not short.
+    QVERIFY(QFile::resize(dir.filePath("a.big"), 1000));
+    QFile logo(point + "/data/art/sky.tga");
+    QVERIFY(logo.open(QIODevice::ReadOnly | QIODevice::Unbuffered));
+    QByteArray out(int(noise.size()), '\0');
+    errno = 0;
+    QCOMPARE(::read(logo.handle(), out.data(), size_t(out.size())), ssize_t(-1));
+    QCOMPARE(errno, EIO);
+    logo.close();
+    QCOMPARE(QProcess::execute("fusermount3", {"-u", point}), 0);
 }
 
 void TestMount::aSignalUnmounts_data()
