@@ -195,5 +195,28 @@ PY
     printf '%-34s %-10s %10.1f %12.1f %8.2f %s (%d of 24 read whole)\n' readers-24.big "mount" \
         "$(echo "$kib / 1024" | bc -l)" "$(echo "$budget / 1048576" | bc -l)" "$seconds" \
         "$verdict" "$whole"
+
+    # Names taken again and again: 200,000 entries of one path, and beside
+    # it an archive whose folder "a" and files "a~1" ... "a~100000" hold
+    # every name they could move to. Each mount returns once its tree is
+    # built; the server is not in the peak.
+    python3 - "$made" <<'PY'
+import struct, sys
+made = sys.argv[1]
+def big(name, paths):
+    start = 16 + sum(9 + len(p) for p in paths)
+    directory = b"".join(struct.pack(">II", start, 1) + p + b"\0" for p in paths)
+    open(made + "/" + name, "wb").write(
+        b"BIGF" + struct.pack("<I", start + 1) + struct.pack(">II", len(paths), start)
+        + directory + b"x")
+big("taken-200000.big", [b"a"] * 200000)
+big("suffixes-100000.big", [b"a\\b"] + [b"a~%d" % i for i in range(1, 100001)])
+PY
+    for run in "taken-200000.big" "suffixes-100000.big taken-200000.big"; do
+        archives=()
+        for name in $run; do archives+=("$made/$name"); done
+        measure "${run// /+}" $fixed 1 "$cli" mount "${archives[@]}" "$mnt"
+        fusermount3 -u "$mnt" 2>/dev/null || true
+    done
 fi
 exit $worst
