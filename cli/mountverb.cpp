@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -40,6 +41,13 @@ MountSource sourceOf(const QString &path)
 int mountOverlay(const QStringList &archives, const QString &point, bool raw, bool firstWins,
                  bool foreground)
 {
+    // Each archive holds its descriptor while mounted: as many as the
+    // system allows, for a game of a thousand archives.
+    struct rlimit files;
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     const size_t count = size_t(archives.size());
     std::vector<std::unique_ptr<BigArchive>> opened(count);
     std::vector<std::unique_ptr<ArchiveFs>> trees(count);
