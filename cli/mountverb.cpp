@@ -95,16 +95,16 @@ int mountOverlay(const QStringList &archives, const QString &point, bool raw, bo
 
     OverlayFs overlay(firstWins ? Overlay::Rule::FirstWins : Overlay::Rule::LaterWins);
     try {
-        for (size_t i = 0; i < count; ++i) {
-            {
-                std::unique_lock<std::mutex> guard(lock);
-                builtOne.wait(guard, [&] { return built[i] || failed; });
-                if (failed)
-                    break;
-            }
-            overlay.add({archives[int(i)], opened[i].get(), trees[i].get()});
+        size_t laid = 0;
+        for (; laid < count; ++laid) {
+            std::unique_lock<std::mutex> guard(lock);
+            builtOne.wait(guard, [&] { return built[laid] || failed; });
+            if (!built[laid])
+                break;
+            guard.unlock();
+            overlay.add({archives[int(laid)], opened[laid].get(), trees[laid].get()});
         }
-        if (!failed)
+        if (laid == count)
             overlay.finish();
     } catch (const std::bad_alloc &) {
         std::lock_guard<std::mutex> guard(lock);

@@ -200,6 +200,14 @@ void TestMount::overlaid()
     const QString point = dir.filePath("mnt");
     QVERIFY(QDir().mkpath(point));
     Mounted guard{point};
+    // One archive that cannot be read and nothing is mounted.
+    QStringList missing = arguments;
+    missing.insert(missing.size() - 1, dir.filePath("missing.big"));
+    const CliRun refused = runCli(missing << point);
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.err.startsWith("vorland-cli: cannot read "), refused.err.constData());
+    QVERIFY(!isMounted(point));
+
     const CliRun mount = runCli(arguments << point);
     QVERIFY2(mount.exitCode == 0, mount.err.constData());
     QCOMPARE(mount.err.count('\n'), 1);
