@@ -77,11 +77,6 @@ void ArchiveFs::appendShownName(std::string &out, const char *name, size_t lengt
     appendUtf8(out, name, length);
 }
 
-bool ArchiveFs::shows(const QByteArray &path)
-{
-    return accepted(path);
-}
-
 ArchiveFs::ArchiveFs(const BigArchive &archive, bool raw, uint64_t cacheBytes, Report report,
                      Build when)
     : ArchiveFs(archive, raw, std::make_shared<UnpackCache>(cacheBytes), std::move(report), when)

@@ -97,8 +97,6 @@ public:
     int entryIndex(int index) const { return nodes[size_t(index)].entry; }
     // A stored name as the tree shows it, appended to `out`.
     static void appendShownName(std::string &out, const char *name, size_t length);
-    // Whether the tree shows an entry of this path at all.
-    static bool shows(const QByteArray &path);
 
     QStringList warnings;
 
